@@ -1,0 +1,40 @@
+# Native Linux build: the portable core with its unit tests; with KORVANE_SANITIZE
+# also the fuzz targets, each run for a short bounded time as a test.
+
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+
+file(GLOB_RECURSE native_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
+list(FILTER native_tests EXCLUDE REGEX "/win/")
+foreach(src ${native_tests})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_link_libraries(${name} PRIVATE korvane_core GTest::gtest GTest::gtest_main Threads::Threads)
+  add_test(NAME native.${name} COMMAND ${name})
+endforeach()
+
+if(KORVANE_SANITIZE)
+  # Seconds each fuzz target runs inside the test command; run the programs by hand for longer.
+  set(KORVANE_FUZZ_SECONDS 10 CACHE STRING "Seconds per fuzz target in ctest")
+  file(GLOB fuzzers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
+  foreach(src ${fuzzers})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src})
+    target_link_libraries(${name} PRIVATE korvane_core)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    add_test(NAME fuzz.${name}
+             COMMAND ${name} -max_total_time=${KORVANE_FUZZ_SECONDS} -seed=1 -print_final_stats=1)
+  endforeach()
+else()
+  find_package(benchmark QUIET)
+  if(benchmark_FOUND)
+    file(GLOB benches CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/bench/*_bench.cpp)
+    foreach(src ${benches})
+      get_filename_component(name ${src} NAME_WE)
+      add_executable(${name} ${src})
+      target_compile_options(${name} PRIVATE -O2)
+      target_link_libraries(${name} PRIVATE korvane_core benchmark::benchmark benchmark::benchmark_main)
+    endforeach()
+  endif()
+endif()
