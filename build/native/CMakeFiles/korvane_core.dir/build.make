@@ -69,10 +69,24 @@ include CMakeFiles/korvane_core.dir/progress.make
 # Include the compile flags for this target's objects.
 include CMakeFiles/korvane_core.dir/flags.make
 
+CMakeFiles/korvane_core.dir/inspect/file_info.cpp.o: CMakeFiles/korvane_core.dir/flags.make
+CMakeFiles/korvane_core.dir/inspect/file_info.cpp.o: /work/main/inspect/file_info.cpp
+CMakeFiles/korvane_core.dir/inspect/file_info.cpp.o: CMakeFiles/korvane_core.dir/compiler_depend.ts
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_1) "Building CXX object CMakeFiles/korvane_core.dir/inspect/file_info.cpp.o"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/korvane_core.dir/inspect/file_info.cpp.o -MF CMakeFiles/korvane_core.dir/inspect/file_info.cpp.o.d -o CMakeFiles/korvane_core.dir/inspect/file_info.cpp.o -c /work/main/inspect/file_info.cpp
+
+CMakeFiles/korvane_core.dir/inspect/file_info.cpp.i: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Preprocessing CXX source to CMakeFiles/korvane_core.dir/inspect/file_info.cpp.i"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -E /work/main/inspect/file_info.cpp > CMakeFiles/korvane_core.dir/inspect/file_info.cpp.i
+
+CMakeFiles/korvane_core.dir/inspect/file_info.cpp.s: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/korvane_core.dir/inspect/file_info.cpp.s"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/inspect/file_info.cpp -o CMakeFiles/korvane_core.dir/inspect/file_info.cpp.s
+
 CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.o: CMakeFiles/korvane_core.dir/flags.make
 CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.o: /work/main/inspect/hash_table.cpp
 CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.o: CMakeFiles/korvane_core.dir/compiler_depend.ts
-	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_1) "Building CXX object CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.o"
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_2) "Building CXX object CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.o"
 	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.o -MF CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.o.d -o CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.o -c /work/main/inspect/hash_table.cpp
 
 CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.i: cmake_force
@@ -83,17 +97,99 @@ CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.s: cmake_force
 	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.s"
 	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/inspect/hash_table.cpp -o CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.s
 
+CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o: CMakeFiles/korvane_core.dir/flags.make
+CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o: /work/main/inspect/os_description.cpp
+CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o: CMakeFiles/korvane_core.dir/compiler_depend.ts
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_3) "Building CXX object CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o -MF CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o.d -o CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o -c /work/main/inspect/os_description.cpp
+
+CMakeFiles/korvane_core.dir/inspect/os_description.cpp.i: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Preprocessing CXX source to CMakeFiles/korvane_core.dir/inspect/os_description.cpp.i"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -E /work/main/inspect/os_description.cpp > CMakeFiles/korvane_core.dir/inspect/os_description.cpp.i
+
+CMakeFiles/korvane_core.dir/inspect/os_description.cpp.s: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/korvane_core.dir/inspect/os_description.cpp.s"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/inspect/os_description.cpp -o CMakeFiles/korvane_core.dir/inspect/os_description.cpp.s
+
+CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o: CMakeFiles/korvane_core.dir/flags.make
+CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o: /work/main/inspect/os_family.cpp
+CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o: CMakeFiles/korvane_core.dir/compiler_depend.ts
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_4) "Building CXX object CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o -MF CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o.d -o CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o -c /work/main/inspect/os_family.cpp
+
+CMakeFiles/korvane_core.dir/inspect/os_family.cpp.i: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Preprocessing CXX source to CMakeFiles/korvane_core.dir/inspect/os_family.cpp.i"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -E /work/main/inspect/os_family.cpp > CMakeFiles/korvane_core.dir/inspect/os_family.cpp.i
+
+CMakeFiles/korvane_core.dir/inspect/os_family.cpp.s: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/korvane_core.dir/inspect/os_family.cpp.s"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/inspect/os_family.cpp -o CMakeFiles/korvane_core.dir/inspect/os_family.cpp.s
+
+CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o: CMakeFiles/korvane_core.dir/flags.make
+CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o: /work/main/inspect/perf_data.cpp
+CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o: CMakeFiles/korvane_core.dir/compiler_depend.ts
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_5) "Building CXX object CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o -MF CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o.d -o CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o -c /work/main/inspect/perf_data.cpp
+
+CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.i: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Preprocessing CXX source to CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.i"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -E /work/main/inspect/perf_data.cpp > CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.i
+
+CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.s: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.s"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/inspect/perf_data.cpp -o CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.s
+
+CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o: CMakeFiles/korvane_core.dir/flags.make
+CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o: /work/main/autorun/command_line.cpp
+CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o: CMakeFiles/korvane_core.dir/compiler_depend.ts
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_6) "Building CXX object CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o -MF CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o.d -o CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o -c /work/main/autorun/command_line.cpp
+
+CMakeFiles/korvane_core.dir/autorun/command_line.cpp.i: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Preprocessing CXX source to CMakeFiles/korvane_core.dir/autorun/command_line.cpp.i"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -E /work/main/autorun/command_line.cpp > CMakeFiles/korvane_core.dir/autorun/command_line.cpp.i
+
+CMakeFiles/korvane_core.dir/autorun/command_line.cpp.s: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/korvane_core.dir/autorun/command_line.cpp.s"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/autorun/command_line.cpp -o CMakeFiles/korvane_core.dir/autorun/command_line.cpp.s
+
+CMakeFiles/korvane_core.dir/report/report_line.cpp.o: CMakeFiles/korvane_core.dir/flags.make
+CMakeFiles/korvane_core.dir/report/report_line.cpp.o: /work/main/report/report_line.cpp
+CMakeFiles/korvane_core.dir/report/report_line.cpp.o: CMakeFiles/korvane_core.dir/compiler_depend.ts
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_7) "Building CXX object CMakeFiles/korvane_core.dir/report/report_line.cpp.o"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/korvane_core.dir/report/report_line.cpp.o -MF CMakeFiles/korvane_core.dir/report/report_line.cpp.o.d -o CMakeFiles/korvane_core.dir/report/report_line.cpp.o -c /work/main/report/report_line.cpp
+
+CMakeFiles/korvane_core.dir/report/report_line.cpp.i: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Preprocessing CXX source to CMakeFiles/korvane_core.dir/report/report_line.cpp.i"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -E /work/main/report/report_line.cpp > CMakeFiles/korvane_core.dir/report/report_line.cpp.i
+
+CMakeFiles/korvane_core.dir/report/report_line.cpp.s: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/korvane_core.dir/report/report_line.cpp.s"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/report/report_line.cpp -o CMakeFiles/korvane_core.dir/report/report_line.cpp.s
+
 # Object files for target korvane_core
 korvane_core_OBJECTS = \
-"CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.o"
+"CMakeFiles/korvane_core.dir/inspect/file_info.cpp.o" \
+"CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.o" \
+"CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o" \
+"CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o" \
+"CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o" \
+"CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o" \
+"CMakeFiles/korvane_core.dir/report/report_line.cpp.o"
 
 # External object files for target korvane_core
 korvane_core_EXTERNAL_OBJECTS =
 
+libkorvane_core.a: CMakeFiles/korvane_core.dir/inspect/file_info.cpp.o
 libkorvane_core.a: CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.o
+libkorvane_core.a: CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o
+libkorvane_core.a: CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o
+libkorvane_core.a: CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o
+libkorvane_core.a: CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o
+libkorvane_core.a: CMakeFiles/korvane_core.dir/report/report_line.cpp.o
 libkorvane_core.a: CMakeFiles/korvane_core.dir/build.make
 libkorvane_core.a: CMakeFiles/korvane_core.dir/link.txt
-	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --bold --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_2) "Linking CXX static library libkorvane_core.a"
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --bold --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_8) "Linking CXX static library libkorvane_core.a"
 	$(CMAKE_COMMAND) -P CMakeFiles/korvane_core.dir/cmake_clean_target.cmake
 	$(CMAKE_COMMAND) -E cmake_link_script CMakeFiles/korvane_core.dir/link.txt --verbose=$(VERBOSE)
 

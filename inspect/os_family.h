@@ -1,0 +1,51 @@
+// Operating-system family detection from the answers of the system's version query.
+// The classification is portable; inspect/win/os_family_win.h runs the real query.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// OsFamily codes. Above kOsUnknown: NT family; below: 9x family.
+constexpr int32_t kOsWin32s = 0;
+constexpr int32_t kOsWin32 = 1;  // a 9x or NT version newer than the ones known here
+constexpr int32_t kOsWindows95 = 2;
+constexpr int32_t kOsWindows98 = 3;
+constexpr int32_t kOsWindowsMe = 4;
+constexpr int32_t kOsUnknown = 10;
+constexpr int32_t kOsWindowsNt4 = 11;
+constexpr int32_t kOsWindowsNt3 = 12;
+constexpr int32_t kOsWindows2000 = 13;
+constexpr int32_t kOsWindowsXp = 14;
+constexpr int32_t kOsWindowsDotNet = 15;
+
+constexpr uint32_t kPlatformWin32s = 0;
+constexpr uint32_t kPlatformWindows = 1;
+constexpr uint32_t kPlatformWindowsNt = 2;
+
+constexpr size_t kServicePackTextSize = 128;
+
+// What the two version queries answered. The extended query (156-byte structure)
+// is tried first; the short one (148 bytes, no product type or suite mask) only
+// when it fails. The version fields hold the answer of whichever query worked.
+struct OsVersionQuery {
+    bool extendedOk;
+    bool shortOk;
+    uint32_t platformId;
+    uint32_t majorVersion;
+    uint32_t minorVersion;
+    uint32_t buildNumber;
+    char servicePack[kServicePackTextSize];  // need not be zero-terminated
+    uint16_t suiteMask;
+    uint8_t productType;
+};
+
+// Maps the query answers to an OsFamily code. productOut and suiteOut may be null.
+// NT family after the extended query: product type and suite mask. 9x path (also
+// an NT version not known here): second character of the service-pack text (signed)
+// and the suite mask. Both 0 after the short query and for codes 0 and 10; left
+// untouched when neither query worked.
+int32_t ClassifyOsFamily(const OsVersionQuery& query, int32_t* productOut, int32_t* suiteOut);
+
+// Second character of the service-pack text as a signed byte widened, 0 when the
+// text is shorter than two characters.
+int32_t ServicePackLetter(const OsVersionQuery& query);

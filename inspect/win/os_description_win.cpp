@@ -1,0 +1,16 @@
+#include "inspect/win/os_description_win.h"
+
+#include "inspect/win/os_family_win.h"
+
+OsText DescribeOs() {
+    int32_t product = 0;
+    int32_t suite = 0;
+    const int32_t family = DetectOsFamily(&product, &suite);
+    return FormatOsDescription(family, product, suite);
+}
+
+OsText DescribeOsVersion() {
+    OsVersionQuery query;
+    QueryOsVersion(&query);
+    return FormatOsVersion(query);
+}

@@ -1,0 +1,24 @@
+// The modal progress dialog of a background operation: task text, progress bar,
+// Cancel. Its initialisation starts the worker thread.
+#pragma once
+
+#include "jobs/win/worker_job.h"
+#include "ui/controls.h"
+#include "ui/dialog.h"
+
+class ProgressDialog : public Dialog {
+public:
+    ProgressDialog();
+
+    WorkerJob* job = nullptr;
+    HANDLE* threadHandle = nullptr;  // where the started thread's handle is stored
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+private:
+    ProgressBarRef progressBar_;
+    EditRef taskText_;
+};

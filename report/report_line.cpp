@@ -1,0 +1,240 @@
+#include "report/report_line.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr char kSeparatorHead[] = "--------|";
+constexpr char kLineEnd[] = "\r\n";
+constexpr size_t kCodeDigits = 8;
+
+void WriteText(FILE* stream, const char* text) {
+    if (text && *text) std::fputs(text, stream);
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+char* CopyField(const char* start, size_t length) {
+    char* copy = static_cast<char*>(std::malloc(length + 1));
+    if (!copy) return nullptr;
+    if (length) std::memcpy(copy, start, length);
+    copy[length] = '\0';
+    return copy;
+}
+
+// A group being filled: the record plus the capacity of its items array, so a long
+// line grows the array geometrically instead of once per field.
+struct GroupBuilder {
+    ItemRecord* record;
+    size_t capacity;
+};
+
+// Appends one field (null item when empty); creates the record on the first append.
+bool AppendField(GroupBuilder& group, uint32_t type, const char* start, size_t length) {
+    if (!group.record) {
+        group.record = static_cast<ItemRecord*>(std::malloc(sizeof(ItemRecord)));
+        if (!group.record) return false;
+        *group.record = {type, 0, nullptr};
+        group.capacity = 0;
+    }
+    ItemRecord& record = *group.record;
+    if (record.count == UINT32_MAX) return false;
+    if (record.count == group.capacity) {
+        const size_t grown = group.capacity ? group.capacity * 2 : 8;
+        if (grown > SIZE_MAX / sizeof(char*)) return false;
+        auto* items = static_cast<char**>(std::realloc(record.items, grown * sizeof(char*)));
+        if (!items) return false;
+        record.items = items;
+        group.capacity = grown;
+    }
+    char* item = nullptr;
+    if (length) {
+        item = CopyField(start, length);
+        if (!item) return false;
+    }
+    record.items[record.count++] = item;
+    return true;
+}
+
+bool StoreText(char** out, const char* start, size_t length) {
+    char* copy = CopyField(start, length);
+    if (!copy) return false;
+    std::free(*out);  // a field number is met once, so this is null in practice
+    *out = copy;
+    return true;
+}
+
+void ClearOutputs(char** textOut, char** groupBTextOut, uint32_t* levelOut, uint32_t* hasChildrenOut,
+                  ItemRecord** groupAOut, ItemRecord** groupBOut) {
+    if (textOut) *textOut = nullptr;
+    if (groupBTextOut) *groupBTextOut = nullptr;
+    if (levelOut) *levelOut = 0;
+    if (hasChildrenOut) *hasChildrenOut = 0;
+    if (groupAOut) *groupAOut = nullptr;
+    if (groupBOut) *groupBOut = nullptr;
+}
+
+// Length of the line's content: up to the first NUL or LF within length bytes, less a
+// CR directly before that end.
+size_t ContentLength(const char* line, size_t length) {
+    size_t end = 0;
+    while (end < length && line[end] != '\0' && line[end] != '\n') ++end;
+    if (end > 0 && line[end - 1] == '\r') --end;
+    return end;
+}
+
+}  // namespace
+
+RecordCodeFields DecodeRecordCode(uint32_t code) {
+    return {RecordLevel(code),       RecordHasChildren(code) ? 1u : 0u,
+            RecordSkipA(code),       RecordSkipB(code),
+            RecordSplitField(code),  RecordTextField(code),
+            RecordGroupBTextField(code), RecordTypeA(code),
+            RecordTypeB(code)};
+}
+
+uint32_t EncodeRecordCode(const RecordCodeFields& f) {
+    return (f.level & 7) | (f.hasChildren ? 8u : 0u) | ((f.skipA & 3) << 4) | ((f.skipB & 3) << 6) |
+           ((f.splitField & 63) << 8) | ((f.textField & 63) << 14) |
+           ((f.groupBTextField & 63) << 20) | ((f.typeA & 7) << 26) | ((f.typeB & 7) << 29);
+}
+
+void WriteSeparatorLine(FILE* stream, size_t dashCount, const char* text) {
+    if (!stream) return;
+    std::fputs(kSeparatorHead, stream);
+    if (dashCount == 0) {
+        WriteText(stream, text);
+    } else {
+        // Dashes in fixed chunks: any count is written without a heap buffer.
+        static const char dashes[] =
+            "----------------------------------------------------------------"
+            "----------------------------------------------------------------";
+        constexpr size_t chunk = sizeof dashes - 1;
+        for (size_t left = dashCount; left > 0;) {
+            const size_t n = left < chunk ? left : chunk;
+            std::fwrite(dashes, 1, n, stream);
+            left -= n;
+        }
+    }
+    std::fputs(kLineEnd, stream);
+}
+
+void WriteReportLine(FILE* stream, uint32_t code, const char* text, const char* extra,
+                     const char* prefix) {
+    if (!stream) return;
+    std::fprintf(stream, "%.8x|", static_cast<unsigned>(code));
+    WriteText(stream, prefix);
+    WriteText(stream, text);
+    if (extra) {
+        std::fputc('|', stream);
+        WriteText(stream, extra);
+    }
+    std::fputs(kLineEnd, stream);
+    if (RecordLevel(code) == 0) {
+        const size_t textLength = text ? std::strlen(text) : 0;
+        WriteSeparatorLine(stream, textLength, "");
+    }
+}
+
+int ParseReportLineBytes(const char* line, size_t length, char** textOut, char** groupBTextOut,
+                         uint32_t* levelOut, uint32_t* hasChildrenOut, ItemRecord** groupAOut,
+                         ItemRecord** groupBOut) {
+    ClearOutputs(textOut, groupBTextOut, levelOut, hasChildrenOut, groupAOut, groupBOut);
+    if (!line || !textOut || !groupBTextOut || !levelOut || !hasChildrenOut || !groupAOut || !groupBOut)
+        return 0;
+    const size_t end = ContentLength(line, length);
+    if (end <= kCodeDigits || line[kCodeDigits] != '|' || line[0] == '-') return 0;
+
+    // The code is exactly eight hexadecimal digits; anything else is not a record line.
+    uint32_t code = 0;
+    for (size_t i = 0; i < kCodeDigits; ++i) {
+        const int digit = HexDigitValue(line[i]);
+        if (digit < 0) return 0;
+        code = (code << 4) | static_cast<uint32_t>(digit);
+    }
+
+    const uint32_t typeA = RecordTypeA(code);
+    const uint32_t typeB = RecordTypeB(code);
+    const uint64_t split = RecordSplitField(code);
+    uint64_t skip = RecordSkipA(code);
+    uint64_t textField = RecordTextField(code);
+
+    char* text = nullptr;
+    char* groupBText = nullptr;
+    GroupBuilder groupA = {nullptr, 0};
+    GroupBuilder groupB = {nullptr, 0};
+    bool ok = true;
+
+    // Fields run from after the code's "|" to the content end; the last field may be empty.
+    size_t start = kCodeDigits + 1;
+    for (uint64_t number = 1; ok; ++number) {
+        size_t stop = start;
+        while (stop < end && line[stop] != '|') ++stop;
+        const char* field = line + start;
+        const size_t fieldLength = stop - start;
+
+        if (number > skip) {
+            if (number < split) {
+                ok = number == textField ? StoreText(&text, field, fieldLength)
+                                         : AppendField(groupA, typeA, field, fieldLength);
+            } else {
+                bool intoGroupB = number > split;
+                if (number == split) {
+                    const uint64_t skipB = RecordSkipB(code);
+                    textField = RecordGroupBTextField(code);
+                    if (skipB != 0) {
+                        skip = skipB + split - 1;  // drops this field and the next skipB - 1
+                    } else {
+                        intoGroupB = true;
+                    }
+                }
+                if (intoGroupB) {
+                    // The group-B text field stays in its group as well.
+                    if (number == textField) ok = StoreText(&groupBText, field, fieldLength);
+                    if (ok) ok = AppendField(groupB, typeB, field, fieldLength);
+                }
+            }
+        }
+        if (stop >= end) break;
+        start = stop + 1;
+    }
+
+    if (!ok) {
+        std::free(text);
+        std::free(groupBText);
+        FreeItemRecord(groupA.record);
+        FreeItemRecord(groupB.record);
+        return 0;
+    }
+    *levelOut = RecordLevel(code);
+    *hasChildrenOut = RecordHasChildren(code);
+    *textOut = text;
+    *groupBTextOut = groupBText;
+    *groupAOut = groupA.record;
+    *groupBOut = groupB.record;
+    return 1;
+}
+
+int ParseReportLine(const char* line, char** textOut, char** groupBTextOut, uint32_t* levelOut,
+                    uint32_t* hasChildrenOut, ItemRecord** groupAOut, ItemRecord** groupBOut) {
+    const size_t length = line ? std::strlen(line) : 0;
+    return ParseReportLineBytes(line, length, textOut, groupBTextOut, levelOut, hasChildrenOut,
+                                groupAOut, groupBOut);
+}
+
+void FreeItemRecord(ItemRecord* record) {
+    if (!record) return;
+    ReleaseTableEntry(nullptr, 0, record, 0);
+}
+
+const char* ItemRecordField(const ItemRecord* record, uint32_t n) {
+    if (!record || !record->items || n == 0 || n > record->count) return "";
+    const char* item = record->items[n - 1];
+    return item ? item : "";
+}

@@ -1,0 +1,69 @@
+// Thin wrappers of control and menu handles: each holds a handle and forwards to
+// the control's messages. They own nothing unless stated.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+class WindowRef {
+public:
+    HWND hwnd = nullptr;
+    void Attach(HWND dialog, int id) { hwnd = GetDlgItem(dialog, id); }
+    bool IsValid() const { return hwnd != nullptr; }
+    void Enable(bool enable) const { EnableWindow(hwnd, enable ? TRUE : FALSE); }
+    bool IsEnabled() const { return IsWindowEnabled(hwnd) != FALSE; }
+    void Show(bool show) const { ShowWindow(hwnd, show ? SW_SHOW : SW_HIDE); }
+    bool IsVisible() const { return (GetWindowLongW(hwnd, GWL_STYLE) & WS_VISIBLE) != 0; }
+    void SetText(const wchar_t* text) const { SetWindowTextW(hwnd, text); }
+    // Data text: bytes in the system code page.
+    void SetTextAnsi(const char* text) const { SetWindowTextA(hwnd, text); }
+    int GetText(wchar_t* buffer, int chars) const { return GetWindowTextW(hwnd, buffer, chars); }
+};
+
+class ButtonRef : public WindowRef {
+public:
+    void SetCheck(bool checked) const {
+        SendMessageW(hwnd, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+    bool IsChecked() const { return SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+};
+
+class EditRef : public WindowRef {};
+
+class ProgressBarRef : public WindowRef {
+public:
+    LRESULT SetPos(WPARAM pos) const { return SendMessageW(hwnd, PBM_SETPOS, pos, 0); }
+    LRESULT SetStep(WPARAM step) const { return SendMessageW(hwnd, PBM_SETSTEP, step, 0); }
+    LRESULT StepIt() const { return SendMessageW(hwnd, PBM_STEPIT, 0, 0); }
+    LRESULT SetRange32(int low, int high) const { return SendMessageW(hwnd, PBM_SETRANGE32, low, high); }
+    int GetPos() const { return static_cast<int>(SendMessageW(hwnd, PBM_GETPOS, 0, 0)); }
+};
+
+class TreeRef : public WindowRef {
+public:
+    HIMAGELIST SetStateImageList(HIMAGELIST list) const { return TreeView_SetImageList(hwnd, list, TVSIL_STATE); }
+    HIMAGELIST GetStateImageList() const { return TreeView_GetImageList(hwnd, TVSIL_STATE); }
+    bool DeleteAllItems() const { return TreeView_DeleteAllItems(hwnd) != FALSE; }
+    HTREEITEM GetRootItem() const { return TreeView_GetRoot(hwnd); }
+    HTREEITEM GetFirstVisibleItem() const { return TreeView_GetFirstVisible(hwnd); }
+    HTREEITEM GetSelectedItem() const { return TreeView_GetSelection(hwnd); }
+    bool SelectItem(HTREEITEM item) const { return TreeView_SelectItem(hwnd, item) != FALSE; }
+    UINT GetCount() const { return TreeView_GetCount(hwnd); }
+};
+
+// A menu bar loaded from a resource and attached to a window, which destroys it.
+class MenuRef {
+public:
+    HMENU handle = nullptr;
+    bool Load(int resourceId) {
+        handle = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId));
+        return handle != nullptr;
+    }
+    bool AttachTo(HWND window) const { return SetMenu(window, handle) != FALSE; }
+    void Check(UINT command, bool checked) const {
+        CheckMenuItem(handle, command, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+    }
+    void Enable(UINT command, bool enabled) const {
+        EnableMenuItem(handle, command, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+    }
+};
