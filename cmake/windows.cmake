@@ -45,8 +45,9 @@ foreach(src ${win_tests})
   add_executable(${name} ${src} $<TARGET_OBJECTS:korvane_res>)
   target_link_libraries(${name} PRIVATE korvane_win gtest gtest_main)
   add_test(NAME win.${name} COMMAND ${name})
-  # Every Windows test shares the build tree's Wine prefix and display.
-  set_tests_properties(win.${name} PROPERTIES TIMEOUT 300)
+  # Every Windows test shares the build tree's Wine prefix and display, and some
+  # change the prefix's registry for a moment: they run one at a time.
+  set_tests_properties(win.${name} PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
 endforeach()
 
 # Helper programs that Windows tests start as child processes.
@@ -54,4 +55,5 @@ file(GLOB_RECURSE win_helpers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*/win/
 foreach(src ${win_helpers})
   get_filename_component(name ${src} NAME_WE)
   add_executable(${name} ${src})
+  target_link_libraries(${name} PRIVATE korvane_win)
 endforeach()

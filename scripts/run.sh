@@ -42,7 +42,15 @@ for _ in $(seq 600); do
 done
 [ -n "$main" ] || { echo "the main window did not appear" >&2; exit 1; }
 sleep 1
-import -window root "$root/build/screenshot.png"
+import -window "$main" "$root/build/screenshot.png" 2>/dev/null || import -window root "$root/build/screenshot.png"
 echo "main window shown; screenshot saved to $root/build/screenshot.png"
-xdotool windowclose "$main" 2>/dev/null || xdotool key --window "$main" Escape
-wait $program || true
+# Escape ends the main dialog like its Exit button; if the key does not arrive,
+# the prefix's programs are ended.
+xdotool windowfocus "$main" 2>/dev/null || true
+xdotool key --window "$main" Escape 2>/dev/null || true
+for _ in $(seq 50); do kill -0 $program 2>/dev/null || break; sleep 0.1; done
+if kill -0 $program 2>/dev/null; then
+  echo "closing korvane.exe"
+  WINEPREFIX="$KORVANE_WINEPREFIX" /usr/lib/wine/wineserver -k || true
+fi
+wait $program 2>/dev/null || true

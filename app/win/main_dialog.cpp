@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "inspect/hash_table.h"
+#include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
 #include "resources/resource.h"
 
@@ -72,6 +73,8 @@ BOOL MainDialog::OnInitDialog() {
     optionControls[OptModulesSelected].SetCheck(false);
     optionControls[OptModulesAll].SetCheck(true);
 
+    probe = new SystemProbe();
+
     BuildInitialProcessTree();
     return TRUE;
 }
@@ -140,6 +143,7 @@ void MainDialog::OnPaint() {
 void MainDialog::OnDestroy() {
     DestroyTable(records, 1);
     records = nullptr;
+    delete probe;
     probe = nullptr;
     ShowHelp(HELP_QUIT);
     if (stateImages) {

@@ -73,5 +73,7 @@ set(CMAKE_DEPEND_INFO_FILES
   "CMakeFiles/os_description_test.dir/DependInfo.cmake"
   "CMakeFiles/os_family_test.dir/DependInfo.cmake"
   "CMakeFiles/perf_data_test.dir/DependInfo.cmake"
+  "CMakeFiles/processes_names_test.dir/DependInfo.cmake"
   "CMakeFiles/report_line_test.dir/DependInfo.cmake"
+  "CMakeFiles/core_bench.dir/DependInfo.cmake"
   )

@@ -47,6 +47,7 @@ set(OLD_GLOB
   "/work/main/inspect/os_description.cpp"
   "/work/main/inspect/os_family.cpp"
   "/work/main/inspect/perf_data.cpp"
+  "/work/main/inspect/processes_names.cpp"
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   message("-- GLOB mismatch!")
@@ -84,6 +85,7 @@ endif()
 # benches at cmake/native.cmake:32 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tests/bench/*_bench.cpp")
 set(OLD_GLOB
+  "/work/main/tests/bench/core_bench.cpp"
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   message("-- GLOB mismatch!")
@@ -93,13 +95,22 @@ endif()
 # native_tests at cmake/native.cmake:7 (file)
 file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/tests/*_test.cpp")
 set(OLD_GLOB
+  "/work/main/tests/app/win/main_dialog_test.cpp"
+  "/work/main/tests/app/win/program_e2e_test.cpp"
   "/work/main/tests/autorun/command_line_test.cpp"
+  "/work/main/tests/autorun/win/command_line_win_test.cpp"
   "/work/main/tests/inspect/file_info_test.cpp"
   "/work/main/tests/inspect/hash_table_test.cpp"
   "/work/main/tests/inspect/os_description_test.cpp"
   "/work/main/tests/inspect/os_family_test.cpp"
   "/work/main/tests/inspect/perf_data_test.cpp"
-  "/work/main/tests/jobs/win/smoke_test.cpp"
+  "/work/main/tests/inspect/processes_names_test.cpp"
+  "/work/main/tests/inspect/win/file_info_win_test.cpp"
+  "/work/main/tests/inspect/win/modules_test.cpp"
+  "/work/main/tests/inspect/win/os_detection_win_test.cpp"
+  "/work/main/tests/inspect/win/processes_test.cpp"
+  "/work/main/tests/inspect/win/system_probe_test.cpp"
+  "/work/main/tests/jobs/win/progress_framework_test.cpp"
   "/work/main/tests/report/report_line_test.cpp"
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")

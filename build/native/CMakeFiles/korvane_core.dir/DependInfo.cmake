@@ -14,6 +14,7 @@ set(CMAKE_DEPENDS_DEPENDENCY_FILES
   "/work/main/inspect/os_description.cpp" "CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o" "gcc" "CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o.d"
   "/work/main/inspect/os_family.cpp" "CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o" "gcc" "CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o.d"
   "/work/main/inspect/perf_data.cpp" "CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o" "gcc" "CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o.d"
+  "/work/main/inspect/processes_names.cpp" "CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o" "gcc" "CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o.d"
   "/work/main/report/report_line.cpp" "CMakeFiles/korvane_core.dir/report/report_line.cpp.o" "gcc" "CMakeFiles/korvane_core.dir/report/report_line.cpp.o.d"
   )
 

@@ -139,10 +139,24 @@ CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.s: cmake_force
 	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.s"
 	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/inspect/perf_data.cpp -o CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.s
 
+CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o: CMakeFiles/korvane_core.dir/flags.make
+CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o: /work/main/inspect/processes_names.cpp
+CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o: CMakeFiles/korvane_core.dir/compiler_depend.ts
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_6) "Building CXX object CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o -MF CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o.d -o CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o -c /work/main/inspect/processes_names.cpp
+
+CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.i: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Preprocessing CXX source to CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.i"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -E /work/main/inspect/processes_names.cpp > CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.i
+
+CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.s: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.s"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/inspect/processes_names.cpp -o CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.s
+
 CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o: CMakeFiles/korvane_core.dir/flags.make
 CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o: /work/main/autorun/command_line.cpp
 CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o: CMakeFiles/korvane_core.dir/compiler_depend.ts
-	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_6) "Building CXX object CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o"
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_7) "Building CXX object CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o"
 	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o -MF CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o.d -o CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o -c /work/main/autorun/command_line.cpp
 
 CMakeFiles/korvane_core.dir/autorun/command_line.cpp.i: cmake_force
@@ -156,7 +170,7 @@ CMakeFiles/korvane_core.dir/autorun/command_line.cpp.s: cmake_force
 CMakeFiles/korvane_core.dir/report/report_line.cpp.o: CMakeFiles/korvane_core.dir/flags.make
 CMakeFiles/korvane_core.dir/report/report_line.cpp.o: /work/main/report/report_line.cpp
 CMakeFiles/korvane_core.dir/report/report_line.cpp.o: CMakeFiles/korvane_core.dir/compiler_depend.ts
-	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_7) "Building CXX object CMakeFiles/korvane_core.dir/report/report_line.cpp.o"
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_8) "Building CXX object CMakeFiles/korvane_core.dir/report/report_line.cpp.o"
 	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/korvane_core.dir/report/report_line.cpp.o -MF CMakeFiles/korvane_core.dir/report/report_line.cpp.o.d -o CMakeFiles/korvane_core.dir/report/report_line.cpp.o -c /work/main/report/report_line.cpp
 
 CMakeFiles/korvane_core.dir/report/report_line.cpp.i: cmake_force
@@ -174,6 +188,7 @@ korvane_core_OBJECTS = \
 "CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o" \
 "CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o" \
 "CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o" \
+"CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o" \
 "CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o" \
 "CMakeFiles/korvane_core.dir/report/report_line.cpp.o"
 
@@ -185,11 +200,12 @@ libkorvane_core.a: CMakeFiles/korvane_core.dir/inspect/hash_table.cpp.o
 libkorvane_core.a: CMakeFiles/korvane_core.dir/inspect/os_description.cpp.o
 libkorvane_core.a: CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o
 libkorvane_core.a: CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o
+libkorvane_core.a: CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o
 libkorvane_core.a: CMakeFiles/korvane_core.dir/autorun/command_line.cpp.o
 libkorvane_core.a: CMakeFiles/korvane_core.dir/report/report_line.cpp.o
 libkorvane_core.a: CMakeFiles/korvane_core.dir/build.make
 libkorvane_core.a: CMakeFiles/korvane_core.dir/link.txt
-	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --bold --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_8) "Linking CXX static library libkorvane_core.a"
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --bold --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_9) "Linking CXX static library libkorvane_core.a"
 	$(CMAKE_COMMAND) -P CMakeFiles/korvane_core.dir/cmake_clean_target.cmake
 	$(CMAKE_COMMAND) -E cmake_link_script CMakeFiles/korvane_core.dir/link.txt --verbose=$(VERBOSE)
 

@@ -11,6 +11,8 @@ file(REMOVE_RECURSE
   "CMakeFiles/korvane_core.dir/inspect/os_family.cpp.o.d"
   "CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o"
   "CMakeFiles/korvane_core.dir/inspect/perf_data.cpp.o.d"
+  "CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o"
+  "CMakeFiles/korvane_core.dir/inspect/processes_names.cpp.o.d"
   "CMakeFiles/korvane_core.dir/report/report_line.cpp.o"
   "CMakeFiles/korvane_core.dir/report/report_line.cpp.o.d"
   "libkorvane_core.a"

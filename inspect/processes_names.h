@@ -1,0 +1,41 @@
+// Process and module names taken from executable paths: the split of a path into
+// drive, directory, base name and extension, the name a process snapshot entry is
+// listed under, and the ".EXE" test of module paths.
+//
+// Paths are ANSI bytes, possibly double-byte: the split walks whole characters, so
+// the trail byte of a double-byte character is never taken for a separator or a dot.
+#pragma once
+
+#include <cstddef>
+
+// Non-zero when byte is a lead byte of the ANSI code page; null: a single-byte code page.
+using LeadByteTest = int (*)(void* context, unsigned char byte);
+
+struct LeadByteOps {
+    LeadByteTest isLeadByte;
+    void* context;
+};
+
+// Byte ranges of a path, in order: drive ("C:"), directory (up to and including the
+// last "\" or "/"), base name, extension (from the last "." of the last component).
+// The four lengths add up to the path's length.
+struct PathParts {
+    size_t driveLength;
+    size_t directoryLength;
+    size_t baseLength;
+    size_t extensionLength;
+};
+
+// Splits the first length bytes of path (it ends earlier at a NUL). A lead byte at the
+// end with no trail byte counts as one character.
+PathParts SplitPathParts(const char* path, size_t length, const LeadByteOps& ops);
+
+// The name a process snapshot lists a process under: the base name of exeFile (at most
+// length bytes), followed by its extension when that is ".EXE" or ".DLL" in any case.
+// Written zero-terminated into out, cut to outSize - 1 bytes on a whole character;
+// returns the bytes written. Nothing is written when outSize is 0.
+size_t ProcessNameFromExeFile(const char* exeFile, size_t length, const LeadByteOps& ops, char* out,
+                              size_t outSize);
+
+// True when the zero-terminated path's extension is ".EXE" in any case.
+bool HasExeExtension(const char* path, const LeadByteOps& ops);

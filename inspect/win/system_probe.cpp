@@ -1,0 +1,262 @@
+#include "inspect/win/system_probe.h"
+
+#include <cstring>
+
+#include "inspect/os_family.h"
+#include "inspect/win/modules_win.h"
+#include "inspect/win/os_family_win.h"
+#include "inspect/win/processes_win.h"
+
+namespace {
+
+// Implementations that other parts of the program provide. A null entry leaves its
+// slot empty, and the slot's forwarding method answers the neutral value.
+// Slot 5: the autorun scan of each family.
+constexpr ScanAutorunsOp kNtAutorunScan = nullptr;
+constexpr ScanAutorunsOp kWin9xAutorunScan = nullptr;
+// Slots 7 and 8: the direct call of an exported Ex table function (NT family), and
+// the plain-table route that finds the owners itself.
+constexpr ConnectionTableOp kUdpExRoute = nullptr;
+constexpr ConnectionTableOp kTcpExRoute = nullptr;
+constexpr ConnectionTableOp kUdpPlainRoute = nullptr;
+constexpr ConnectionTableOp kTcpPlainRoute = nullptr;
+
+// The driver channel. Opening installs and starts the driver when its device cannot be
+// opened, checks the driver's version, keeps the device in driverDevice and sets
+// driverPreinstalled when no installation was needed. The channel is not part of this
+// build yet: driverDevice stays INVALID_HANDLE_VALUE.
+void OpenDriverChannel(SystemProbe& probe) { (void)probe; }
+// Stops and removes the driver that this run installed, closing its device.
+void RemoveDriver(SystemProbe& probe) { (void)probe; }
+
+// What the report and the connection listing ask the table calls for.
+constexpr DWORD kConnectionTableFlags = 2;
+constexpr DWORD kAddressFamilyIpv4 = 2;  // AF_INET
+
+template <typename Fn>
+Fn LookUp(HMODULE library, const char* name) {
+    Fn entry = nullptr;
+    if (!library) return entry;
+    const FARPROC found = GetProcAddress(library, name);
+    static_assert(sizeof entry == sizeof found, "entry points are code pointers");
+    std::memcpy(&entry, &found, sizeof entry);
+    return entry;
+}
+
+}  // namespace
+
+SystemProbe::SystemProbe()
+    : listProcesses(nullptr),
+      listModules(nullptr),
+      countProcessItems(nullptr),
+      findModulePath(nullptr),
+      scanAutoruns(nullptr),
+      writeProcessBlock(nullptr),
+      getUdpConnectionTable(nullptr),
+      getTcpConnectionTable(nullptr),
+      driverPreinstalled(0),
+      processLibrary(nullptr),
+      ipLibrary(nullptr),
+      driverDevice(INVALID_HANDLE_VALUE),
+      enumProcessModules(nullptr),
+      getModuleFileNameExA(nullptr),
+      getProcessMemoryInfo(nullptr),
+      getModuleInformation(nullptr),
+      allocateAndGetTcpExTableFromStack(nullptr),
+      allocateAndGetUdpExTableFromStack(nullptr),
+      createToolhelp32Snapshot(nullptr),
+      process32First(nullptr),
+      process32Next(nullptr),
+      module32First(nullptr),
+      module32Next(nullptr),
+      allocateAndGetTcpTableFromStack(nullptr),
+      allocateAndGetUdpTableFromStack(nullptr),
+      enumProcessModulesEx(nullptr) {
+    Initialize();
+}
+
+SystemProbe::~SystemProbe() { Teardown(); }
+
+void SystemProbe::Initialize() {
+    Teardown();
+    driverDevice = INVALID_HANDLE_VALUE;
+
+    ipLibrary = LoadLibraryA("iphlpapi.dll");
+    const int32_t family = DetectOsFamily(nullptr, nullptr);
+
+    if (family > kOsUnknown) {
+        processLibrary = LoadLibraryA("psapi.dll");
+        if (processLibrary) {
+            listProcesses = ListProcessesPerfData;
+            listModules = ListModulesPsapi;
+            enumProcessModules = LookUp<EnumProcessModulesFn>(processLibrary, "EnumProcessModules");
+            getModuleFileNameExA = LookUp<GetModuleFileNameExAFn>(processLibrary, "GetModuleFileNameExA");
+            enumProcessModulesEx = LookUp<EnumProcessModulesExFn>(processLibrary, "EnumProcessModulesEx");
+            findModulePath = FindModulePathPsapi;
+            scanAutoruns = kNtAutorunScan;
+            getProcessMemoryInfo = LookUp<GetProcessMemoryInfoFn>(processLibrary, "GetProcessMemoryInfo");
+            getModuleInformation = LookUp<GetModuleInformationFn>(processLibrary, "GetModuleInformation");
+            writeProcessBlock = WriteProcessBlockPsapi;
+            countProcessItems = CountProcessItemsPerfData;
+        }
+        if (ipLibrary) {
+            allocateAndGetTcpExTableFromStack =
+                LookUp<AllocateAndGetExTableFn>(ipLibrary, "AllocateAndGetTcpExTableFromStack");
+            if (allocateAndGetTcpExTableFromStack) {
+                getTcpConnectionTable = kTcpExRoute;
+            } else {
+                allocateAndGetTcpTableFromStack =
+                    LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetTcpTableFromStack");
+                getTcpConnectionTable = kTcpPlainRoute;
+            }
+            allocateAndGetUdpExTableFromStack =
+                LookUp<AllocateAndGetExTableFn>(ipLibrary, "AllocateAndGetUdpExTableFromStack");
+            if (allocateAndGetUdpExTableFromStack) {
+                getUdpConnectionTable = kUdpExRoute;
+            } else {
+                allocateAndGetUdpTableFromStack =
+                    LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetUdpTableFromStack");
+                getUdpConnectionTable = kUdpPlainRoute;
+            }
+        }
+        OpenDriverChannel(*this);
+    } else if (family < kOsUnknown) {
+        processLibrary = LoadLibraryA("kernel32.dll");
+        if (processLibrary) {
+            listProcesses = ListProcessesToolHelp;
+            listModules = ListModulesToolHelp;
+            findModulePath = FindModulePathToolHelp;
+            createToolhelp32Snapshot = LookUp<CreateToolhelp32SnapshotFn>(processLibrary, "CreateToolhelp32Snapshot");
+            process32First = LookUp<Process32Fn>(processLibrary, "Process32First");
+            process32Next = LookUp<Process32Fn>(processLibrary, "Process32Next");
+            module32First = LookUp<Module32Fn>(processLibrary, "Module32First");
+            module32Next = LookUp<Module32Fn>(processLibrary, "Module32Next");
+            scanAutoruns = kWin9xAutorunScan;
+            writeProcessBlock = WriteProcessBlockToolHelp;
+            countProcessItems = CountProcessItemsToolHelp;
+        }
+        if (ipLibrary) {
+            allocateAndGetTcpTableFromStack =
+                LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetTcpTableFromStack");
+            allocateAndGetUdpTableFromStack =
+                LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetUdpTableFromStack");
+            getTcpConnectionTable = kTcpPlainRoute;
+            getUdpConnectionTable = kUdpPlainRoute;
+        }
+    }
+    // An unrecognised system (kOsUnknown) binds nothing.
+}
+
+void SystemProbe::Teardown() {
+    if (processLibrary) FreeLibrary(processLibrary);
+    if (ipLibrary) FreeLibrary(ipLibrary);
+    processLibrary = nullptr;
+    ipLibrary = nullptr;
+
+    // Nothing may call into a library that has been freed.
+    listProcesses = nullptr;
+    listModules = nullptr;
+    countProcessItems = nullptr;
+    findModulePath = nullptr;
+    scanAutoruns = nullptr;
+    writeProcessBlock = nullptr;
+    getUdpConnectionTable = nullptr;
+    getTcpConnectionTable = nullptr;
+    enumProcessModules = nullptr;
+    getModuleFileNameExA = nullptr;
+    getProcessMemoryInfo = nullptr;
+    getModuleInformation = nullptr;
+    allocateAndGetTcpExTableFromStack = nullptr;
+    allocateAndGetUdpExTableFromStack = nullptr;
+    createToolhelp32Snapshot = nullptr;
+    process32First = nullptr;
+    process32Next = nullptr;
+    module32First = nullptr;
+    module32Next = nullptr;
+    allocateAndGetTcpTableFromStack = nullptr;
+    allocateAndGetUdpTableFromStack = nullptr;
+    enumProcessModulesEx = nullptr;
+
+    // A driver that was running before this run stays, its device open until the end.
+    if (driverDevice != INVALID_HANDLE_VALUE && !driverPreinstalled) RemoveDriver(*this);
+}
+
+uint32_t SystemProbe::ListProcesses(HashTable* table, HWND progressWindow) {
+    return listProcesses ? listProcesses(this, table, progressWindow) : 1;
+}
+
+uint32_t SystemProbe::ListModules(uint32_t processId, HashTable* table, HWND progressWindow) {
+    return listModules ? listModules(this, processId, table, progressWindow) : 0;
+}
+
+uint32_t SystemProbe::CountProcessItems(int includeModules) {
+    return countProcessItems ? countProcessItems(this, includeModules) : 0;
+}
+
+ModulePathResult SystemProbe::FindModulePath(uint32_t processId, HMODULE moduleHandle, uintptr_t unused1,
+                                             uintptr_t unused2) {
+    if (findModulePath) return findModulePath(this, processId, moduleHandle, unused1, unused2);
+    ModulePathResult none;
+    std::memset(&none, 0, sizeof none);
+    return none;
+}
+
+uint32_t SystemProbe::ScanAutoruns(HWND progressWindow, FILE* reportStream) {
+    return scanAutoruns ? scanAutoruns(this, progressWindow, reportStream) : 0;
+}
+
+uint32_t SystemProbe::WriteProcessBlock(uint32_t processId, FILE* stream, const char* processName,
+                                        HWND progressWindow) {
+    return writeProcessBlock ? writeProcessBlock(this, processId, stream, processName, progressWindow) : 0;
+}
+
+DWORD SystemProbe::GetUdpConnectionTable(HashTable* processTable, void** tableOut, BOOL sorted, HANDLE heap,
+                                         DWORD flags, DWORD family) {
+    if (!getUdpConnectionTable) return kConnectionTableUnavailable;
+    return getUdpConnectionTable(this, processTable, tableOut, sorted, heap, flags, family);
+}
+
+DWORD SystemProbe::GetTcpConnectionTable(HashTable* processTable, void** tableOut, BOOL sorted, HANDLE heap,
+                                         DWORD flags, DWORD family) {
+    if (!getTcpConnectionTable) return kConnectionTableUnavailable;
+    return getTcpConnectionTable(this, processTable, tableOut, sorted, heap, flags, family);
+}
+
+bool SystemProbe::QueryTcpTable(void** tableOut, HashTable* processTable) {
+    if (!getTcpConnectionTable) return false;
+    return GetTcpConnectionTable(processTable, tableOut, TRUE, GetProcessHeap(), kConnectionTableFlags, kAddressFamilyIpv4) == 0;
+}
+
+bool SystemProbe::QueryUdpTable(void** tableOut, HashTable* processTable) {
+    if (!getUdpConnectionTable) return false;
+    return GetUdpConnectionTable(processTable, tableOut, TRUE, GetProcessHeap(), kConnectionTableFlags, kAddressFamilyIpv4) == 0;
+}
+
+BOOL SystemProbe::EnumProcessModules(HANDLE process, HMODULE* handles, DWORD byteSize, DWORD* bytesNeeded) {
+    if (enumProcessModulesEx) return enumProcessModulesEx(process, handles, byteSize, bytesNeeded, kListModulesAll);
+    return enumProcessModules ? enumProcessModules(process, handles, byteSize, bytesNeeded) : FALSE;
+}
+
+DWORD SystemProbe::GetModuleFileNameExA(HANDLE process, HMODULE module, char* buffer, DWORD size) {
+    return getModuleFileNameExA ? getModuleFileNameExA(process, module, buffer, size) : 0;
+}
+
+HANDLE SystemProbe::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
+    return createToolhelp32Snapshot ? createToolhelp32Snapshot(flags, processId) : nullptr;
+}
+
+BOOL SystemProbe::Process32First(HANDLE snapshot, ProcessEntry* entry) {
+    return process32First ? process32First(snapshot, entry) : FALSE;
+}
+
+BOOL SystemProbe::Process32Next(HANDLE snapshot, ProcessEntry* entry) {
+    return process32Next ? process32Next(snapshot, entry) : FALSE;
+}
+
+BOOL SystemProbe::Module32First(HANDLE snapshot, ModuleEntry* entry) {
+    return module32First ? module32First(snapshot, entry) : FALSE;
+}
+
+BOOL SystemProbe::Module32Next(HANDLE snapshot, ModuleEntry* entry) {
+    return module32Next ? module32Next(snapshot, entry) : FALSE;
+}

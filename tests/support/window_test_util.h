@@ -1,0 +1,90 @@
+// Helpers for Windows tests that drive real windows under Wine.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace testutil {
+
+inline std::wstring WindowText(HWND hwnd) {
+    wchar_t buffer[512] = {};
+    GetWindowTextW(hwnd, buffer, 512);
+    return buffer;
+}
+
+inline std::wstring ClassName(HWND hwnd) {
+    wchar_t buffer[128] = {};
+    GetClassNameW(hwnd, buffer, 128);
+    return buffer;
+}
+
+struct FindContext {
+    DWORD processId;
+    const wchar_t* title;
+    bool dialogOnly;
+    HWND found;
+};
+
+inline BOOL CALLBACK FindWindowProc(HWND hwnd, LPARAM lParam) {
+    auto* ctx = reinterpret_cast<FindContext*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != ctx->processId || !IsWindowVisible(hwnd)) return TRUE;
+    if (ctx->dialogOnly && ClassName(hwnd) != L"#32770") return TRUE;
+    if (WindowText(hwnd) != ctx->title) return TRUE;
+    ctx->found = hwnd;
+    return FALSE;
+}
+
+// A visible top-level window of the process with exactly this title, or null.
+inline HWND FindProcessWindow(DWORD processId, const wchar_t* title, bool dialogOnly = true) {
+    FindContext ctx = {processId, title, dialogOnly, nullptr};
+    EnumWindows(FindWindowProc, reinterpret_cast<LPARAM>(&ctx));
+    return ctx.found;
+}
+
+// Polls for such a window for up to timeoutMs; null when it did not appear.
+inline HWND WaitForProcessWindow(DWORD processId, const wchar_t* title, DWORD timeoutMs, DWORD pollMs = 2) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (HWND h = FindProcessWindow(processId, title)) return h;
+        if (GetTickCount() - start > timeoutMs) return nullptr;
+        Sleep(pollMs);
+    }
+}
+
+// The text of a message box's message (its static control 0xFFFF).
+inline std::wstring MessageBoxText(HWND box) { return WindowText(GetDlgItem(box, 0xFFFF)); }
+
+// Ends the test program if a test hangs, so a deadlock fails fast instead of at ctest's limit.
+class Watchdog {
+public:
+    explicit Watchdog(DWORD ms) {
+        event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ms_ = ms;
+        thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
+    ~Watchdog() {
+        SetEvent(event_);
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        CloseHandle(event_);
+    }
+
+private:
+    static DWORD WINAPI Run(void* self) {
+        auto* w = static_cast<Watchdog*>(self);
+        if (WaitForSingleObject(w->event_, w->ms_) == WAIT_TIMEOUT) {
+            fprintf(stderr, "watchdog: test hung for %lu ms\n", static_cast<unsigned long>(w->ms_));
+            fflush(stderr);
+            ExitProcess(99);
+        }
+        return 0;
+    }
+    HANDLE event_;
+    HANDLE thread_;
+    DWORD ms_;
+};
+
+}  // namespace testutil
