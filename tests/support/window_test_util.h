@@ -57,6 +57,16 @@ inline HWND WaitForProcessWindow(DWORD processId, const wchar_t* title, DWORD ti
 // The text of a message box's message (its static control 0xFFFF).
 inline std::wstring MessageBoxText(HWND box) { return WindowText(GetDlgItem(box, 0xFFFF)); }
 
+// Thread routine: waits for a message box of this process titled with the product
+// name, stores its text in the std::wstring given, and answers it with OK.
+inline DWORD WINAPI AnswerMessageBox(void* textOut) {
+    HWND box = WaitForProcessWindow(GetCurrentProcessId(), L"Korvane Inspector", 20000);
+    if (!box) return 1;
+    *static_cast<std::wstring*>(textOut) = MessageBoxText(box);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return 0;
+}
+
 // Ends the test program if a test hangs, so a deadlock fails fast instead of at ctest's limit.
 class Watchdog {
 public:

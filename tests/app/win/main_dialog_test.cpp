@@ -256,21 +256,13 @@ TEST_F(MainDialogTest, ExitButtonMenuAndCloseBoxEndTheDialog) {
     }
 }
 
-DWORD WINAPI AnswerMessageBox(void* textOut) {
-    HWND box = testutil::WaitForProcessWindow(GetCurrentProcessId(), L"Korvane Inspector", 20000);
-    if (!box) return 1;
-    *static_cast<std::wstring*>(textOut) = testutil::MessageBoxText(box);
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    return 0;
-}
-
 TEST_F(MainDialogTest, FailedStartupBuildShowsErrorAndEmptiesTree) {
     JobOperationTable()[BuildProcessTree] = [](WorkerJob* job) -> uint32_t {
         FillTreeOperation(job);
         return JobFailed;
     };
     std::wstring text;
-    HANDLE answerer = CreateThread(nullptr, 0, AnswerMessageBox, &text, 0, nullptr);
+    HANDLE answerer = CreateThread(nullptr, 0, testutil::AnswerMessageBox, &text, 0, nullptr);
     TestMainDialog dialog;
     UINT count = 99;
     dialog.checks = [&count](TestMainDialog& d) {

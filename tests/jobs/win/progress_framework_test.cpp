@@ -197,17 +197,9 @@ TEST_F(ProgressFrameworkTest, StopCheckLeavesResultAloneWithoutRequest) {
     EXPECT_FALSE(StepProgress(nullptr, &result));
 }
 
-DWORD WINAPI AnswerSetupErrorBox(void* textOut) {
-    HWND box = testutil::WaitForProcessWindow(GetCurrentProcessId(), L"Korvane Inspector", 20000);
-    if (!box) return 1;
-    *static_cast<std::wstring*>(textOut) = testutil::MessageBoxText(box);
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    return 0;
-}
-
 TEST_F(ProgressFrameworkTest, MissingJobShowsSetupErrorAndCancels) {
     std::wstring text;
-    HANDLE answerer = CreateThread(nullptr, 0, AnswerSetupErrorBox, &text, 0, nullptr);
+    HANDLE answerer = CreateThread(nullptr, 0, testutil::AnswerMessageBox, &text, 0, nullptr);
     EXPECT_EQ(RunJobWithProgress(nullptr), JobCancelled);
     WaitForSingleObject(answerer, INFINITE);
     CloseHandle(answerer);
