@@ -1,8 +1,8 @@
-// In-memory system for command-line resolution: folders, environment, a file system
-// with case-insensitive names, and a log of every path the directory search is asked
-// about. Shared by the native tests and the fuzz target.
+// In-memory system for command-line resolution: folders, environment, a file system with
+// case-insensitive names, and a log of every path asked about. Shared by tests and fuzz target.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -17,138 +17,109 @@ struct FakeSystem {
     std::string windowsDirectory = "C:\\WINNT";
     std::string systemDirectory = "C:\\WINNT\\system32";
     bool nt = true;
-    bool dbcs = false;  // lead bytes 0x81..0xFE, as in the Chinese code page
+    bool dbcs = false;                               // lead bytes 0x81..0xFE
     std::map<std::string, std::string> environment;  // folded name -> value
     std::map<std::string, int> entries;              // folded path -> kEntryFile / kEntryFolder
-    // Every directory search in order, and "PATH:<name>" for each PATH search.
-    std::vector<std::string> probes;
+    std::vector<std::string> probes;                 // every directory search, "PATH:<name>" per PATH search
 
-    bool IsLead(unsigned char c) const { return dbcs && c >= 0x81 && c <= 0xFE; }
+    bool IsLead(char c) const { return dbcs && static_cast<unsigned char>(c) >= 0x81 && c != '\xFF'; }
 
-    // ASCII letters folded to upper case; trail bytes of double-byte characters kept.
-    std::string Fold(const std::string& text) const {
-        std::string folded = text;
-        for (size_t i = 0; i < folded.size(); ++i) {
-            if (IsLead(static_cast<unsigned char>(folded[i])) && i + 1 < folded.size()) {
-                ++i;
-            } else if (folded[i] >= 'a' && folded[i] <= 'z') {
-                folded[i] = static_cast<char>(folded[i] - 'a' + 'A');
-            }
+    // ASCII letters folded to upper case; trail bytes kept.
+    std::string Fold(std::string s) const {
+        for (size_t i = 0; i < s.size(); ++i) {
+            if (IsLead(s[i]) && i + 1 < s.size()) ++i;
+            else if (s[i] >= 'a' && s[i] <= 'z') s[i] = static_cast<char>(s[i] - 'a' + 'A');
         }
-        return folded;
+        return s;
     }
-
     void AddFile(const std::string& path) { entries[Fold(path)] = kEntryFile; }
     void AddFolder(const std::string& path) { entries[Fold(path)] = kEntryFolder; }
     void SetVariable(const std::string& name, const std::string& value) { environment[Fold(name)] = value; }
-
     int Kind(const std::string& path) const {
         const auto it = entries.find(Fold(path));
         return it == entries.end() ? kEntryMissing : it->second;
     }
-
     std::string Variable(const std::string& name) const {
         const auto it = environment.find(Fold(name));
         return it == environment.end() ? std::string() : it->second;
     }
 
-    // Absolute form of name against the current directory, with "." and ".." resolved;
-    // empty when there is no current directory to resolve against.
+    // name made absolute against the current directory, "." and ".." resolved; UNC as it stands.
     std::string FullPath(const std::string& name) const {
-        std::string absolute;
-        if (name.size() >= 2 && name[0] == '\\' && name[1] == '\\') return name;  // UNC as it stands
-        if (name.size() >= 2 && name[1] == ':') {
-            if (name.size() >= 3 && name[2] == '\\') {
-                absolute = name;
-            } else if (!currentDirectory.empty() && Fold(currentDirectory.substr(0, 1)) == Fold(name.substr(0, 1))) {
-                absolute = currentDirectory + "\\" + name.substr(2);
-            } else {
-                absolute = name.substr(0, 2) + "\\" + name.substr(2);
-            }
-        } else if (currentDirectory.size() < 2) {
+        const std::string& here = currentDirectory;
+        std::string path;
+        if (name.compare(0, 2, "\\\\") == 0) return name;
+        if (name.size() >= 3 && name[1] == ':' && name[2] == '\\') {
+            path = name;
+        } else if (name.size() >= 2 && name[1] == ':') {
+            const bool sameDrive = !here.empty() && Fold(here.substr(0, 1)) == Fold(name.substr(0, 1));
+            path = (sameDrive ? here : name.substr(0, 2)) + "\\" + name.substr(2);
+        } else if (here.size() < 2) {
             return std::string();
-        } else if (!name.empty() && name[0] == '\\') {
-            absolute = currentDirectory.substr(0, 2) + name;
         } else {
-            absolute = currentDirectory + "\\" + name;
+            path = name[0] == '\\' ? here.substr(0, 2) + name : here + "\\" + name;
         }
-        std::vector<std::string> parts;
+        std::vector<std::string> kept;
         std::string part;
-        for (size_t i = 3; i <= absolute.size(); ++i) {  // after "X:\"
-            if (i == absolute.size() || absolute[i] == '\\') {
-                if (part == "..") {
-                    if (!parts.empty()) parts.pop_back();
-                } else if (!part.empty() && part != ".") {
-                    parts.push_back(part);
-                }
+        for (size_t i = 3; i <= path.size(); ++i) {  // after "X:\"
+            if (i < path.size() && path[i] != '\\') {
+                part += path[i];
+                if (IsLead(path[i]) && i + 1 < path.size()) part += path[++i];
+            } else {
+                if (part == ".." && !kept.empty()) kept.pop_back();
+                if (!part.empty() && part != "." && part != "..") kept.push_back(part);
                 part.clear();
-                continue;
             }
-            part += absolute[i];
-            if (IsLead(static_cast<unsigned char>(absolute[i])) && i + 1 < absolute.size()) part += absolute[++i];
         }
-        std::string result = absolute.substr(0, 2) + "\\";
-        for (size_t i = 0; i < parts.size(); ++i) result += (i == 0 ? "" : "\\") + parts[i];
-        return result;
+        std::string result = path.substr(0, 2);
+        for (const std::string& k : kept) result += "\\" + k;
+        return kept.empty() ? result + "\\" : result;
     }
 
-    // As the runtime's search: the name against the current directory, then each PATH
-    // directory; an existing entry of either kind is an answer.
+    // name against the current directory, then in each PATH folder; an entry of either kind is an answer.
     std::string SearchPath(const std::string& name) const {
         const std::string here = FullPath(name);
         if (!here.empty() && Kind(here) != kEntryMissing) return here;
         const std::string list = Variable("PATH");
-        size_t start = 0;
-        while (start < list.size()) {
-            size_t end = list.find(';', start);
-            if (end == std::string::npos) end = list.size();
+        for (size_t start = 0, end; start < list.size(); start = end + 1) {
+            end = std::min(list.find(';', start), list.size());
             std::string folder = list.substr(start, end - start);
-            if (!folder.empty()) {
-                if (folder.back() != '\\') folder += '\\';
-                if (Kind(folder + name) != kEntryMissing) return folder + name;
-            }
-            start = end + 1;
+            if (!folder.empty() && folder.back() != '\\') folder += '\\';
+            if (!folder.empty() && Kind(folder + name) != kEntryMissing) return folder + name;
         }
         return std::string();
     }
 
-    // Writes answer into the caller's buffer. The whole buffer is overwritten first, so
-    // that a size larger than the real buffer shows up under AddressSanitizer.
+    // Fills the whole buffer first, so that a size larger than the real buffer shows under ASan.
     static int Answer(const std::string& answer, char* buffer, size_t size) {
         std::memset(buffer, 'Z', size);
         if (answer.empty() || answer.size() >= size) return 0;
         std::memcpy(buffer, answer.c_str(), answer.size() + 1);
         return 1;
     }
-
-    static FakeSystem* Self(void* context) { return static_cast<FakeSystem*>(context); }
+    static FakeSystem& S(void* context) { return *static_cast<FakeSystem*>(context); }
 
     CommandLineOps Ops() {
         CommandLineOps ops;
         ops.context = this;
-        ops.getModuleFileName = [](void* c, char* b, size_t s) { return Answer(Self(c)->moduleFileName, b, s); };
-        ops.getCurrentDirectory = [](void* c, char* b, size_t s) { return Answer(Self(c)->currentDirectory, b, s); };
-        ops.getWindowsDirectory = [](void* c, char* b, size_t s) { return Answer(Self(c)->windowsDirectory, b, s); };
-        ops.getSystemDirectory = [](void* c, char* b, size_t s) { return Answer(Self(c)->systemDirectory, b, s); };
-        ops.isNtPlatform = [](void* c) { return Self(c)->nt ? 1 : 0; };
+        ops.getModuleFileName = [](void* c, char* b, size_t s) { return Answer(S(c).moduleFileName, b, s); };
+        ops.getCurrentDirectory = [](void* c, char* b, size_t s) { return Answer(S(c).currentDirectory, b, s); };
+        ops.getWindowsDirectory = [](void* c, char* b, size_t s) { return Answer(S(c).windowsDirectory, b, s); };
+        ops.getSystemDirectory = [](void* c, char* b, size_t s) { return Answer(S(c).systemDirectory, b, s); };
+        ops.isNtPlatform = [](void* c) { return S(c).nt ? 1 : 0; };
         ops.getEnvironmentVariable = [](void* c, const char* name, char* b, size_t s) -> size_t {
-            const std::string value = Self(c)->Variable(name);
+            const std::string value = S(c).Variable(name);
             std::memset(b, 'Z', s);
             if (value.size() < s) std::memcpy(b, value.c_str(), value.size() + 1);
             return value.size();
         };
-        ops.getFullPath = [](void* c, const char* name, char* b, size_t s) {
-            return Answer(Self(c)->FullPath(name), b, s);
-        };
+        ops.getFullPath = [](void* c, const char* n, char* b, size_t s) { return Answer(S(c).FullPath(n), b, s); };
         ops.searchPath = [](void* c, const char* name, char* b, size_t s) {
-            Self(c)->probes.push_back(std::string("PATH:") + name);
-            return Answer(Self(c)->SearchPath(name), b, s);
+            S(c).probes.push_back(std::string("PATH:") + name);
+            return Answer(S(c).SearchPath(name), b, s);
         };
-        ops.findEntry = [](void* c, const char* path) {
-            Self(c)->probes.push_back(path);
-            return Self(c)->Kind(path);
-        };
-        ops.isLeadByte = [](void* c, unsigned char byte) { return Self(c)->IsLead(byte) ? 1 : 0; };
+        ops.findEntry = [](void* c, const char* path) { return S(c).probes.push_back(path), S(c).Kind(path); };
+        ops.isLeadByte = [](void* c, unsigned char byte) { return S(c).IsLead(static_cast<char>(byte)) ? 1 : 0; };
         return ops;
     }
 };

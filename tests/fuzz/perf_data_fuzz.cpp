@@ -1,12 +1,14 @@
-// Performance-data answers from the fuzzer, in two modes chosen by the first byte:
-// raw bytes as the block (the signature stamped in on request), or a well-formed
-// block of a few instances with the input applied as 32-bit patches and a cut.
-// The same bytes also go through the counter-name walk.
+// Performance-data answers from the fuzzer, in two modes chosen by the first byte: raw
+// bytes as the block (the signature stamped in on request), or a well-formed block with
+// the input applied as 32-bit patches and a cut. The same bytes go through the
+// counter-name walk.
 #include "inspect/perf_data.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "tests/inspect/perf_data_blocks.h"
 
 namespace {
 
@@ -16,46 +18,17 @@ void ToAnsi(void*, const uint16_t* text, size_t length, char* out, size_t outSiz
     out[n] = '\0';
 }
 
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { std::memcpy(&b[at], &v, 4); }
+const std::vector<uint8_t> kTemplate =
+    PerfBlock({{u"Idle", 0}, {u"System", 4}, {u"_Total", 0}, {u"app", 1234}}, 16, {{6, 8}, {784, 16}});
 
-// Block header, object header, counters 6 (offset 8) and 784 (offset 16), then
-// instances "Idle" 0, "System" 4, "_Total" 0, "app" 1234, each with a 24-byte block.
-std::vector<uint8_t> Template() {
-    std::vector<uint8_t> b(32 + 64 + 80, 0);
-    std::memcpy(b.data(), u"PERF", 8);
-    Put32(b, 24, 32);
-    Put32(b, 36, 64 + 80);
-    Put32(b, 40, 64);
-    Put32(b, 64, 2);
-    Put32(b, 72, 4);
-    Put32(b, 96 + 4, 6);
-    Put32(b, 96 + 36, 8);
-    Put32(b, 136 + 4, 784);
-    Put32(b, 136 + 36, 16);
-    const char16_t* names[] = {u"Idle", u"System", u"_Total", u"app"};
-    const uint32_t ids[] = {0, 4, 0, 1234};
-    for (int i = 0; i < 4; ++i) {
-        const size_t at = b.size();
-        b.resize(at + 48 + 24, 0);
-        Put32(b, at, 48);
-        Put32(b, at + 16, 24);
-        for (size_t k = 0; names[i][k]; ++k) std::memcpy(&b[at + 24 + 2 * k], &names[i][k], 2);
-        Put32(b, at + 48, 24);
-        Put32(b, at + 48 + 16, ids[i]);
+uint32_t visits;
+
+int32_t Check(void*, const PerfProcessInstance* in) {
+    const bool real = in->processId != 0 && std::strcmp(in->name, "_Total") != 0;
+    if (++visits > kPerfMaxInstances || strnlen(in->name, sizeof in->name) == sizeof in->name ||
+        in->isProcess != real) {
+        __builtin_trap();
     }
-    return b;
-}
-
-struct Seen {
-    uint32_t visits;
-};
-
-int32_t Check(void* context, const PerfProcessInstance* instance) {
-    auto* seen = static_cast<Seen*>(context);
-    if (++seen->visits > kPerfMaxInstances) __builtin_trap();
-    if (strnlen(instance->name, sizeof instance->name) >= sizeof instance->name) __builtin_trap();
-    const bool expected = instance->processId != 0 && std::strcmp(instance->name, "_Total") != 0;
-    if (instance->isProcess != expected) __builtin_trap();
     return 0;
 }
 
@@ -63,37 +36,33 @@ int32_t Check(void* context, const PerfProcessInstance* instance) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    std::vector<uint8_t> block;
-    if (data[0] & 2) {
-        // Patch mode: byte 1 cuts the end off, then (offset, value) records of 5 bytes.
-        block = Template();
-        const size_t cut = size > 1 ? data[1] % 16 : 0;
+    std::vector<uint8_t> block(data, data + size);
+    if (data[0] & 2) {  // byte 1 cuts the end off, then records of (offset, 32-bit value)
+        block = kTemplate;
         for (size_t at = 2; at + 5 <= size; at += 5) {
-            const size_t where = data[at] % (block.size() - 3);
             uint32_t value;
             std::memcpy(&value, data + at + 1, 4);
-            Put32(block, where, value);
+            Put32(block, data[at] % (block.size() - 3), value);
         }
-        block.resize(block.size() - cut);
-    } else {
-        block.assign(data, data + size);
-        if (size >= 8 && (data[0] & 1)) std::memcpy(block.data(), u"PERF", 8);
+        block.resize(block.size() - (size > 1 ? data[1] % 16 : 0));
+    } else if (size >= 8 && (data[0] & 1)) {
+        std::memcpy(block.data(), u"PERF", 8);
     }
     block.shrink_to_fit();
 
     const uint32_t candidates[] = {784, 6, size >= 12 ? static_cast<uint32_t>(data[8]) : 0u};
-    Seen seen = {0};
-    const int32_t result = WalkPerfProcesses(block.data(), block.size(), candidates, 3, ToAnsi, nullptr, Check, &seen);
-    if (result != 0 && seen.visits != 0) __builtin_trap();
-
+    visits = 0;
+    const int32_t result =
+        WalkPerfProcesses(block.data(), block.size(), candidates, 3, ToAnsi, nullptr, Check, nullptr);
+    if (result != 0 && visits != 0) __builtin_trap();  // a malformed block visits nothing
     PerfProcessIds ids;
     const int32_t counted = CollectPerfProcessIds(block.data(), block.size(), candidates, 3, ToAnsi, nullptr, &ids);
-    if (counted != result || ids.instanceCount != seen.visits || ids.idCount > ids.instanceCount) __builtin_trap();
+    if (counted != result || ids.instanceCount != visits || ids.idCount > ids.instanceCount) __builtin_trap();
 
-    std::vector<char> list(data, data + size);
+    std::vector<char> list(data, data + size);  // exactly sized
     CounterNames names;
-    if (ParseCounterNames(list.data(), list.size(), &names) == 0 &&
-        (names.processIndex[0] < '0' || names.processIndex[0] > '9')) {
+    const char first = ParseCounterNames(list.data(), list.size(), &names) == 0 ? names.processIndex[0] : '0';
+    if (first < '0' || first > '9') {
         __builtin_trap();
     }
     FreeCounterNames(&names);

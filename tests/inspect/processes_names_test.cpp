@@ -7,111 +7,77 @@
 
 namespace {
 
-// The GBK lead-byte range.
 int GbkLeadByte(void*, unsigned char byte) { return byte >= 0x81 && byte <= 0xFE ? 1 : 0; }
 
 const LeadByteOps kSingleByte = {nullptr, nullptr};
 const LeadByteOps kGbk = {GbkLeadByte, nullptr};
 
-std::string NameOf(const std::string& exeFile, const LeadByteOps& ops = kSingleByte, size_t outSize = 260) {
-    char out[260];
-    const size_t written = ProcessNameFromExeFile(exeFile.data(), exeFile.size(), ops, out, outSize);
-    EXPECT_EQ(written, std::strlen(out));
-    return out;
-}
-
-struct Split {
-    std::string drive, directory, base, extension;
-};
-
-Split SplitOf(const std::string& path, const LeadByteOps& ops = kSingleByte) {
-    const PathParts p = SplitPathParts(path.data(), path.size(), ops);
-    EXPECT_EQ(p.driveLength + p.directoryLength + p.baseLength + p.extensionLength, std::strlen(path.c_str()));
-    size_t at = 0;
-    Split s;
-    s.drive = path.substr(at, p.driveLength);
-    at += p.driveLength;
-    s.directory = path.substr(at, p.directoryLength);
-    at += p.directoryLength;
-    s.base = path.substr(at, p.baseLength);
-    at += p.baseLength;
-    s.extension = path.substr(at, p.extensionLength);
-    return s;
-}
-
-TEST(ProcessNames, KeepOnlyExecutableAndLibraryExtensions) {
-    EXPECT_EQ(NameOf("C:\\WINDOWS\\EXPLORER.EXE"), "EXPLORER.EXE");
-    EXPECT_EQ(NameOf("C:\\WINDOWS\\SYSTEM\\KERNEL32.DLL"), "KERNEL32.DLL");
-    EXPECT_EQ(NameOf("C:\\WINDOWS\\SAVER.SCR"), "SAVER");
-    EXPECT_EQ(NameOf("c:\\tools\\app.Exe"), "app.Exe");
-    EXPECT_EQ(NameOf("c:\\tools\\lib.dLL"), "lib.dLL");
-    EXPECT_EQ(NameOf("[System Process]"), "[System Process]");
-    EXPECT_EQ(NameOf("C:\\a.b\\setup.tmp.exe"), "setup.tmp.exe");
-    EXPECT_EQ(NameOf("C:\\a.b\\README"), "README");
-    EXPECT_EQ(NameOf("C:\\dir\\"), "");
-    EXPECT_EQ(NameOf("C:/unix/style.exe"), "style.exe");
-    EXPECT_EQ(NameOf("D:run.EXE"), "run.EXE");
-}
-
-TEST(ProcessNames, SplitLikeThePathSplitter) {
-    const Split s = SplitOf("C:\\Program Files\\App\\tool.v2.exe");
-    EXPECT_EQ(s.drive, "C:");
-    EXPECT_EQ(s.directory, "\\Program Files\\App\\");
-    EXPECT_EQ(s.base, "tool.v2");
-    EXPECT_EQ(s.extension, ".exe");
-
-    const Split unc = SplitOf("\\\\server\\share\\x");
-    EXPECT_EQ(unc.drive, "");
-    EXPECT_EQ(unc.directory, "\\\\server\\share\\");
-    EXPECT_EQ(unc.base, "x");
-    EXPECT_EQ(unc.extension, "");
-
-    // A dot in a directory is not an extension.
-    const Split dotted = SplitOf("C:\\v1.0\\bin");
-    EXPECT_EQ(dotted.base, "bin");
-    EXPECT_EQ(dotted.extension, "");
-}
-
-TEST(ProcessNames, DoubleByteTrailBytesAreNeitherSeparatorsNorDots) {
-    // 0x81 0x5C: a GBK character whose trail byte is the backslash.
-    const std::string dir = std::string("C:\\") + "\x81\x5C" + "exe";
-    EXPECT_EQ(NameOf(dir, kGbk), "\x81\x5C" "exe");
-    EXPECT_EQ(NameOf(dir, kSingleByte), "exe");  // read byte by byte, it would split there
-
-    const std::string named = std::string("C:\\tools\\") + "\xB2\x2E" + "scr";  // trail byte is "."
-    EXPECT_EQ(NameOf(named, kGbk), "\xB2\x2E" "scr");
-    EXPECT_EQ(NameOf(named, kSingleByte), "\xB2");
-
-    const std::string program = std::string("C:\\") + "\xC4\xE3\xBA\xC3.EXE";
-    EXPECT_EQ(NameOf(program, kGbk), "\xC4\xE3\xBA\xC3.EXE");
-    EXPECT_TRUE(HasExeExtension(program.c_str(), kGbk));
-    // A lead byte cut off by the end of the text stands alone.
-    const Split cut = SplitOf(std::string("C:\\a\\b") + "\x81", kGbk);
-    EXPECT_EQ(cut.base, "b\x81");
-}
-
-TEST(ProcessNames, CutToTheBufferOnAWholeCharacter) {
-    EXPECT_EQ(NameOf("C:\\LONGNAME.EXE", kSingleByte, 5), "LONG");
-    EXPECT_EQ(NameOf("C:\\\xC4\xE3\xBA\xC3.EXE", kGbk, 4), "\xC4\xE3");  // not half of the second character
-    EXPECT_EQ(NameOf("C:\\x.exe", kSingleByte, 1), "");
+TEST(ProcessNames, KeepOnlyExeAndDllExtensionsCutOnWholeCharacters) {
+    const struct {
+        const char* path;
+        const LeadByteOps& ops;
+        size_t outSize;
+        const char* name;
+        bool exe;  // HasExeExtension
+    } cases[] = {
+        {"C:\\WINDOWS\\EXPLORER.EXE", kSingleByte, 260, "EXPLORER.EXE", true},
+        {"c:\\tools\\lib.dLL", kSingleByte, 260, "lib.dLL", false},
+        {"C:\\WINDOWS\\SAVER.SCR", kSingleByte, 260, "SAVER", false},
+        {"C:\\a.b\\README", kSingleByte, 260, "README", false},
+        {"C:\\a.b\\setup.tmp.exe", kSingleByte, 260, "setup.tmp.exe", true},
+        {"C:\\APP.EXE\\HELPER", kSingleByte, 260, "HELPER", false},
+        {"C:\\APP.EXE2", kSingleByte, 260, "APP", false},
+        {"[System Process]", kSingleByte, 260, "[System Process]", false},
+        {"C:\\dir\\", kSingleByte, 260, "", false},
+        {"", kSingleByte, 260, "", false},
+        {"C:/unix/style.exe", kSingleByte, 260, "style.exe", true},
+        {"D:run.EXE", kSingleByte, 260, "run.EXE", true},
+        // Trail bytes "\" and "." of a double-byte character split nothing.
+        {"C:\\\x81\x5C" "exe", kGbk, 260, "\x81\x5C" "exe", false},
+        {"C:\\\x81\x5C" "exe", kSingleByte, 260, "exe", false},
+        {"C:\\tools\\\xB2\x2E" "scr", kGbk, 260, "\xB2\x2E" "scr", false},
+        {"C:\\tools\\\xB2\x2E" "scr", kSingleByte, 260, "\xB2", false},
+        {"C:\\\xC4\xE3\xBA\xC3.EXE", kGbk, 260, "\xC4\xE3\xBA\xC3.EXE", true},
+        {"C:\\LONGNAME.EXE", kSingleByte, 5, "LONG", true},
+        {"C:\\\xC4\xE3\xBA\xC3.EXE", kGbk, 4, "\xC4\xE3", true},
+        {"C:\\x.exe", kSingleByte, 1, "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string out(c.outSize + 1, '#');
+        const size_t written = ProcessNameFromExeFile(c.path, std::strlen(c.path), c.ops, &out[0], c.outSize);
+        EXPECT_EQ(out.c_str(), std::string(c.name));
+        EXPECT_EQ(written, std::strlen(c.name));
+        EXPECT_EQ(out.back(), '#');
+        EXPECT_EQ(HasExeExtension(c.path, c.ops), c.exe);
+    }
+    EXPECT_FALSE(HasExeExtension(nullptr, kSingleByte));
     char untouched[2] = "z";
     EXPECT_EQ(ProcessNameFromExeFile("a.exe", 5, kSingleByte, untouched, 0), 0u);
     EXPECT_STREQ(untouched, "z");
-    // The name ends at the snapshot field's end even without a terminator.
-    const char field[6] = {'a', 'b', '.', 'e', 'x', 'e'};
+    // A snapshot field ends at its length even without a terminator.
     char out[16];
-    ProcessNameFromExeFile(field, 4, kSingleByte, out, sizeof out);
+    EXPECT_EQ(ProcessNameFromExeFile("ab.exe", 4, kSingleByte, out, sizeof out), 2u);
     EXPECT_STREQ(out, "ab");
 }
 
-TEST(ProcessNames, ExeExtensionTest) {
-    EXPECT_TRUE(HasExeExtension("C:\\WINDOWS\\EXPLORER.EXE", kSingleByte));
-    EXPECT_TRUE(HasExeExtension("c:\\a\\b.exe", kSingleByte));
-    EXPECT_FALSE(HasExeExtension("C:\\WINDOWS\\SYSTEM32\\KERNEL32.DLL", kSingleByte));
-    EXPECT_FALSE(HasExeExtension("C:\\APP.EXE\\HELPER", kSingleByte));
-    EXPECT_FALSE(HasExeExtension("C:\\APP.EXE2", kSingleByte));
-    EXPECT_FALSE(HasExeExtension("", kSingleByte));
-    EXPECT_FALSE(HasExeExtension(nullptr, kSingleByte));
+TEST(ProcessNames, SplitIntoDriveDirectoryBaseAndExtension) {
+    const struct {
+        std::string path;
+        const LeadByteOps& ops;
+        const char* parts[4];
+    } cases[] = {
+        {"C:\\Program Files\\App\\tool.v2.exe", kSingleByte, {"C:", "\\Program Files\\App\\", "tool.v2", ".exe"}},
+        {"\\\\server\\share\\x", kSingleByte, {"", "\\\\server\\share\\", "x", ""}},
+        {"C:\\v1.0\\bin", kSingleByte, {"C:", "\\v1.0\\", "bin", ""}},
+        {std::string("C:\\a\\b\x81\0.exe", 12), kGbk, {"C:", "\\a\\", "b\x81", ""}},  // a cut-off lead byte
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const PathParts p = SplitPathParts(c.path.data(), c.path.size(), c.ops);
+        const size_t lengths[4] = {p.driveLength, p.directoryLength, p.baseLength, p.extensionLength};
+        for (size_t i = 0, at = 0; i < 4; at += lengths[i++]) EXPECT_EQ(c.path.substr(at, lengths[i]), c.parts[i]);
+    }
 }
 
 }  // namespace

@@ -5,47 +5,50 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Everything one parse returns, released on destruction.
+// Everything one parse returns, released on destruction. The outputs start poisoned:
+// the parser must overwrite every one of them.
 struct Parsed {
     int result = -1;
-    char* text = reinterpret_cast<char*>(1);  // poisoned: the parser must overwrite
+    char* text = reinterpret_cast<char*>(1);
     char* groupBText = reinterpret_cast<char*>(1);
-    uint32_t level = 99;
-    uint32_t hasChildren = 99;
+    uint32_t level = 99, hasChildren = 99;
     ItemRecord* groupA = reinterpret_cast<ItemRecord*>(1);
     ItemRecord* groupB = reinterpret_cast<ItemRecord*>(1);
 
-    Parsed() = default;
-    Parsed(const Parsed&) = delete;
-    Parsed& operator=(const Parsed&) = delete;
-    ~Parsed() {
-        if (result == -1) return;
-        std::free(text);
-        std::free(groupBText);
-        FreeItemRecord(groupA);
-        FreeItemRecord(groupB);
+    explicit Parsed(const std::string& line) {
+        result = ParseReportLine(line.c_str(), &text, &groupBText, &level, &hasChildren, &groupA, &groupB);
     }
+    Parsed(const char* bytes, size_t length) {
+        result = ParseReportLineBytes(bytes, length, &text, &groupBText, &level, &hasChildren, &groupA, &groupB);
+    }
+    Parsed(const Parsed&) = delete;
+    ~Parsed() { std::free(text), std::free(groupBText), FreeItemRecord(groupA), FreeItemRecord(groupB); }
 };
 
-void Parse(const std::string& line, Parsed& p) {
-    p.result = ParseReportLine(line.c_str(), &p.text, &p.groupBText, &p.level, &p.hasChildren,
-                               &p.groupA, &p.groupB);
-}
-
-// A record's items as strings; a null item shows as "<null>".
-std::vector<std::string> Items(const ItemRecord* r) {
-    std::vector<std::string> out;
-    if (!r) return out;
-    for (uint32_t i = 0; i < r->count; ++i) out.push_back(r->items[i] ? r->items[i] : "<null>");
+// A group as "kind:item,item" with "~" for a null item; "-" for no record.
+std::string Group(const ItemRecord* r) {
+    if (!r) return "-";
+    std::string out = std::to_string(r->kind) + ":";
+    for (uint32_t i = 0; i < r->count; ++i) out += (i ? "," : "") + std::string(r->items[i] ? r->items[i] : "~");
     return out;
 }
 
-std::string Opt(const char* s) { return s ? s : "<null>"; }
+// A parse as "level(+ when the children flag is set)|text|group A|group-B text|group B",
+// "~" for a null text; "none" when the line is no record and every output is cleared.
+std::string Show(const Parsed& p) {
+    if (p.result == 0 && !p.text && !p.groupBText && !p.groupA && !p.groupB && !p.level && !p.hasChildren)
+        return "none";
+    if (p.result != 1) return "result " + std::to_string(p.result) + ", outputs not cleared";
+    const char* flag = p.hasChildren == 0 ? "" : p.hasChildren == 8 ? "+" : "+?";
+    return std::to_string(p.level) + flag + "|" + (p.text ? p.text : "~") + "|" + Group(p.groupA) + "|" +
+           (p.groupBText ? p.groupBText : "~") + "|" + Group(p.groupB);
+}
 
 // "code|f1|f2|...|fN".
 std::string NumberedLine(uint32_t code, int fieldCount) {
@@ -56,406 +59,153 @@ std::string NumberedLine(uint32_t code, int fieldCount) {
     return line;
 }
 
-std::vector<std::string> Fields(std::initializer_list<int> numbers) {
-    std::vector<std::string> out;
-    for (int n : numbers) out.push_back("f" + std::to_string(n));
+// The group "kind:ffirst,...,flast".
+std::string F(uint32_t kind, int first, int last) {
+    std::string out = std::to_string(kind) + ":";
+    for (int n = first; n <= last; ++n) out += (n > first ? ",f" : "f") + std::to_string(n);
     return out;
 }
 
-std::vector<std::string> FieldRange(int first, int last) {
-    std::vector<std::string> out;
-    for (int n = first; n <= last; ++n) out.push_back("f" + std::to_string(n));
-    return out;
-}
-
-// ---------------------------------------------------------------------------
-// Parsing every written code: which numbered field lands where.
-
-struct LayoutRow {
-    uint32_t code;
-    int fieldCount;
-    uint32_t level;
-    bool children;
-    const char* text;        // expected text, null for none
-    const char* groupBText;  // expected group-B text, null for none
-    int typeA;               // -1: no group A
-    std::vector<std::string> groupA;
-    int typeB;  // -1: no group B
-    std::vector<std::string> groupB;
-};
-
-TEST(ParseReportLine, FieldLayoutOfEveryWrittenCode) {
-    const LayoutRow rows[] = {
-        {kCodeSystemInfo, 3, 0, false, "f1", nullptr, 7, Fields({2, 3}), -1, {}},
-        {kCodeSectionHeading, 1, 0, true, "f1", nullptr, -1, {}, -1, {}},
-        {kCodeLocationHeading, 1, 1, true, "f1", nullptr, -1, {}, -1, {}},
-        {kCodeIniFileHeading, 9, 1, true, "f1", nullptr, 1, FieldRange(2, 9), -1, {}},
-        {kCodeSubHeading, 1, 2, true, "f1", nullptr, -1, {}, -1, {}},
-        {kCodeFileTypeHeading, 4, 2, true, "f1", nullptr, 4, Fields({2, 3, 4}), -1, {}},
-        {kCodeValueEntryBase + 4, 1, 4, false, "f1", nullptr, -1, {}, -1, {}},
-        {kCodeValueEntryDetailsBase + 5, 9, 5, false, "f1", nullptr, 1, FieldRange(2, 9), -1, {}},
-        {kCodeSubkeyHeadingBase + 3, 1, 3, true, "f1", nullptr, -1, {}, -1, {}},
-        {kCodeAutorunEntry, 1, 2, false, "f1", nullptr, -1, {}, -1, {}},
-        {kCodeAutorunEntryDetails, 9, 2, false, "f1", nullptr, 1, FieldRange(2, 9), -1, {}},
-        {kCodeAutorunSubEntry, 1, 3, false, "f1", nullptr, -1, {}, -1, {}},
-        {kCodeAutorunSubEntryDetails, 9, 3, false, "f1", nullptr, 1, FieldRange(2, 9), -1, {}},
-        {kCodeShortcutEntry, 18, 2, false, "f1", "f11", 1, FieldRange(2, 9), 6, FieldRange(10, 18)},
-        {kCodeRunningProcess, 9, 1, true, "f2", nullptr, 1, FieldRange(3, 9), -1, {}},
-        {kCodeModule, 10, 2, false, "f2", nullptr, 1, FieldRange(3, 10), -1, {}},
-        {kCodeEndedProcess, 9, 1, true, "f2", nullptr, 2, FieldRange(3, 9), -1, {}},
-        {kCodeEndedModule, 10, 2, false, "f2", nullptr, 2, FieldRange(3, 10), -1, {}},
-        {kCodeConnection, 17, 1, false, "f4", "f9", 3, Fields({1, 2, 3, 5, 6, 7, 8}), 1,
-         FieldRange(9, 17)},
+TEST(ParseReportLine, EveryWrittenCodeAndFieldLayout) {
+    const struct {
+        std::string line, expect;
+    } rows[] = {
+        {NumberedLine(kCodeSystemInfo, 3), "0|f1|" + F(7, 2, 3) + "|~|-"},
+        {NumberedLine(kCodeSectionHeading, 1), "0+|f1|-|~|-"},
+        {NumberedLine(kCodeLocationHeading, 1), "1+|f1|-|~|-"},
+        {NumberedLine(kCodeIniFileHeading, 9), "1+|f1|" + F(1, 2, 9) + "|~|-"},
+        {NumberedLine(kCodeSubHeading, 1), "2+|f1|-|~|-"},
+        {NumberedLine(kCodeFileTypeHeading, 4), "2+|f1|" + F(4, 2, 4) + "|~|-"},
+        {NumberedLine(kCodeValueEntryBase + 4, 1), "4|f1|-|~|-"},
+        {NumberedLine(kCodeValueEntryDetailsBase + 5, 9), "5|f1|" + F(1, 2, 9) + "|~|-"},
+        {NumberedLine(kCodeSubkeyHeadingBase + 3, 1), "3+|f1|-|~|-"},
+        {NumberedLine(kCodeAutorunEntry, 1), "2|f1|-|~|-"},
+        {NumberedLine(kCodeAutorunEntryDetails, 9), "2|f1|" + F(1, 2, 9) + "|~|-"},
+        {NumberedLine(kCodeAutorunSubEntry, 1), "3|f1|-|~|-"},
+        {NumberedLine(kCodeAutorunSubEntryDetails, 9), "3|f1|" + F(1, 2, 9) + "|~|-"},
+        {NumberedLine(kCodeShortcutEntry, 18), "2|f1|" + F(1, 2, 9) + "|f11|" + F(6, 10, 18)},
+        {NumberedLine(kCodeRunningProcess, 9), "1+|f2|" + F(1, 3, 9) + "|~|-"},
+        {NumberedLine(kCodeModule, 10), "2|f2|" + F(1, 3, 10) + "|~|-"},
+        {NumberedLine(kCodeEndedProcess, 9), "1+|f2|" + F(2, 3, 9) + "|~|-"},
+        {NumberedLine(kCodeEndedModule, 10), "2|f2|" + F(2, 3, 10) + "|~|-"},
+        {NumberedLine(kCodeConnection, 17), "1|f4|3:f1,f2,f3,f5,f6,f7,f8|f9|" + F(1, 9, 17)},
+        // skip 1, split 3 dropping 3 and 4 (skipB 2), so the group-B text field 4 never comes
+        {NumberedLine(EncodeRecordCode({1, 0, 1, 2, 3, 2, 4, 1, 6}), 7), "1|f2|-|~|" + F(6, 5, 7)},
+        // split 0 reads as 63; fields from 63 on form group B, none is lost
+        {NumberedLine(EncodeRecordCode({0, 0, 0, 0, 0, 1, 63, 2, 5}), 70),
+         "0|f1|" + F(2, 2, 62) + "|f63|" + F(5, 63, 70)},
+        {NumberedLine(kCodeAutorunEntryDetails, 1000), "2|f1|" + F(1, 2, 62) + "|~|" + F(0, 63, 1000)},
+        // empty fields are null items; "|" inside a text shifts the later fields
+        {"04008019|PROCESS|explorer|1a4||||||", "1+|explorer|1:1a4,~,~,~,~,~,~|~|-"},
+        {"04008012|MODULE|C:\\a|b.dll|1|C:\\a|b.dll|1.0|400|t|d|p|1.0",
+         "2|C:\\a|1:b.dll,1,C:\\a,b.dll,1.0,400,t,d,p,1.0|~|-"},
+        // CR LF ends the line, a CR inside a text stays; upper-case digits read alike
+        {"04004002|run.exe|1|C:\\run.exe\r\n04004002|next", "2|run.exe|1:1,C:\\run.exe|~|-"},
+        {"00004002|a\rb\r", "2|a\rb|-|~|-"},
+        {"0400801A|PROCESS|x|1", "2+|x|1:1|~|-"},
+        // the field after the last bar exists even when empty; missing fields give nothing
+        {"00004008|", "0+||-|~|-"},
+        {"04008019|PROCESS", "1+|~|-|~|-"},
+        {"00000000|a||b", "0|~|0:a,~,b|~|-"},
     };
-    for (const LayoutRow& row : rows) {
-        const std::string line = NumberedLine(row.code, row.fieldCount);
-        SCOPED_TRACE(line);
-        Parsed p;
-        Parse(line, p);
-        ASSERT_EQ(p.result, 1);
-        EXPECT_EQ(p.level, row.level);
-        EXPECT_EQ(p.hasChildren != 0, row.children);
-        EXPECT_EQ(Opt(p.text), Opt(row.text));
-        EXPECT_EQ(Opt(p.groupBText), Opt(row.groupBText));
-        if (row.typeA < 0) {
-            EXPECT_EQ(p.groupA, nullptr);
-        } else {
-            ASSERT_NE(p.groupA, nullptr);
-            EXPECT_EQ(p.groupA->kind, static_cast<uint32_t>(row.typeA));
-            EXPECT_EQ(Items(p.groupA), row.groupA);
-        }
-        if (row.typeB < 0) {
-            EXPECT_EQ(p.groupB, nullptr);
-        } else {
-            ASSERT_NE(p.groupB, nullptr);
-            EXPECT_EQ(p.groupB->kind, static_cast<uint32_t>(row.typeB));
-            EXPECT_EQ(Items(p.groupB), row.groupB);
-        }
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line.substr(0, 80));
+        EXPECT_EQ(Show(Parsed(row.line)), row.expect);
     }
 }
 
-TEST(ParseReportLine, ProcessLineWithEmptyFields) {
-    Parsed p;
-    Parse("04008019|PROCESS|explorer|1a4||||||", p);
-    ASSERT_EQ(p.result, 1);
-    EXPECT_EQ(p.level, 1u);
-    EXPECT_EQ(p.hasChildren, 8u);  // the flag bit itself
-    EXPECT_STREQ(p.text, "explorer");
-    EXPECT_EQ(p.groupBText, nullptr);
-    ASSERT_NE(p.groupA, nullptr);
-    EXPECT_EQ(p.groupA->kind, kRecordTypeFile);
-    EXPECT_EQ(Items(p.groupA), (std::vector<std::string>{"1a4", "<null>", "<null>", "<null>",
-                                                          "<null>", "<null>", "<null>"}));
-    EXPECT_EQ(p.groupB, nullptr);
-}
-
-TEST(ParseReportLine, PipeInsideTextShiftsLaterFields) {
-    Parsed p;
-    Parse("04008012|MODULE|C:\\a|b.dll|1|C:\\a|b.dll|1.0|400|t|d|p|1.0", p);
-    ASSERT_EQ(p.result, 1);
-    EXPECT_STREQ(p.text, "C:\\a");
-    EXPECT_EQ(Items(p.groupA), (std::vector<std::string>{"b.dll", "1", "C:\\a", "b.dll", "1.0",
-                                                          "400", "t", "d", "p", "1.0"}));
-}
-
-TEST(ParseReportLine, NotRecordLines) {
-    const char* lines[] = {
-        "",
-        "|",
-        "00004008",           // no field separator
-        "4008|PROCESS",       // fewer than eight digits
-        "0004008|PROCESS",
-        "000004008|PROCESS",  // nine digits
-        "--------|",
-        "--------|-------",
-        "--------|PROCESS/MODULE|ID|Name",
-        "-0004008|x",         // a dash first is never a record
-        "0000400g|PROCESS",   // not hexadecimal
-        "  0x4008|PROCESS",   // would read as a number with a lenient scanner
-        "+0004008|PROCESS",
-        "\r\n",
-        "\n00004008|PROCESS",  // the line ends before the code
-        "00004008\r\n|PROCESS",
-    };
-    for (const char* line : lines) {
+TEST(ParseReportLine, NotRecordLinesAndNullArgumentsClearEveryOutput) {
+    for (const char* line : {"", "|", "00004008", "4008|PROCESS", "0004008|PROCESS", "000004008|PROCESS",
+                             "--------|", "--------|PROCESS/MODULE|ID|Name", "-0004008|x", "0000400g|PROCESS",
+                             "  0x4008|PROCESS", "+0004008|PROCESS", "\r\n", "\n00004008|PROCESS",
+                             "00004008\r\n|PROCESS"}) {
         SCOPED_TRACE(line);
-        Parsed p;
-        Parse(line, p);
-        EXPECT_EQ(p.result, 0);
-        EXPECT_EQ(p.text, nullptr);
-        EXPECT_EQ(p.groupBText, nullptr);
-        EXPECT_TRUE(!p.groupA && !p.groupB && p.level == 0 && p.hasChildren == 0);
+        EXPECT_EQ(Show(Parsed(line)), "none");
     }
-}
-
-TEST(ParseReportLine, NullArgumentsRejectedAndOthersCleared) {
+    // A null argument rejects the line; the other outputs are still cleared.
     char* text = reinterpret_cast<char*>(1);
     char* groupBText = reinterpret_cast<char*>(1);
     uint32_t level = 5, children = 5;
     ItemRecord* a = reinterpret_cast<ItemRecord*>(1);
-    EXPECT_EQ(ParseReportLine("00004008|X", &text, &groupBText, &level, &children, &a, nullptr), 0);
-    EXPECT_EQ(text, nullptr);
-    EXPECT_EQ(groupBText, nullptr);
-    EXPECT_EQ(a, nullptr);
-    EXPECT_EQ(level + children, 0u);
     ItemRecord* b = nullptr;
+    EXPECT_EQ(ParseReportLine("00004008|X", &text, &groupBText, &level, &children, &a, nullptr), 0);
+    EXPECT_TRUE(!text && !groupBText && !a && level == 0 && children == 0);
     EXPECT_EQ(ParseReportLine(nullptr, &text, &groupBText, &level, &children, &a, &b), 0);
     EXPECT_EQ(ParseReportLine("00004008|X", nullptr, &groupBText, &level, &children, &a, &b), 0);
 }
 
-TEST(ParseReportLine, LineEndsAndCaseOfDigits) {
-    {
-        Parsed p;  // CR LF and a lone LF end the line; a CR before the end is not data
-        Parse("04004002|run.exe|1|C:\\run.exe\r\n04004002|next", p);
-        ASSERT_EQ(p.result, 1);
-        EXPECT_STREQ(p.text, "run.exe");
-        EXPECT_EQ(Items(p.groupA), (std::vector<std::string>{"1", "C:\\run.exe"}));
-    }
-    {
-        Parsed p;  // a CR inside a text stays
-        Parse("00004002|a\rb\r", p);
-        ASSERT_EQ(p.result, 1);
-        EXPECT_STREQ(p.text, "a\rb");
-    }
-    {
-        Parsed p;  // upper-case digits read alike
-        Parse("0400801A|PROCESS|x|1", p);
-        ASSERT_EQ(p.result, 1);
-        EXPECT_EQ(p.level, 2u);
-        EXPECT_STREQ(p.text, "x");
-    }
-}
-
-TEST(ParseReportLine, EmptyAndMissingFields) {
-    {
-        Parsed p;  // the field after the last bar exists even when empty
-        Parse("00004008|", p);
-        ASSERT_EQ(p.result, 1);
-        ASSERT_NE(p.text, nullptr);
-        EXPECT_STREQ(p.text, "");
-    }
-    {
-        Parsed p;  // the text field lies beyond the line: no text, the rest still grouped
-        Parse("04008019|PROCESS", p);
-        ASSERT_EQ(p.result, 1);
-        EXPECT_EQ(p.text, nullptr);
-        EXPECT_EQ(p.groupA, nullptr);
-    }
-    {
-        Parsed p;  // fields 0 everywhere: no text field can match, everything is group A
-        Parse("00000000|a||b", p);
-        ASSERT_EQ(p.result, 1);
-        EXPECT_EQ(p.text, nullptr);
-        EXPECT_EQ(p.groupBText, nullptr);
-        ASSERT_NE(p.groupA, nullptr);
-        EXPECT_EQ(p.groupA->kind, 0u);
-        EXPECT_EQ(Items(p.groupA), (std::vector<std::string>{"a", "<null>", "b"}));
-        EXPECT_EQ(p.groupB, nullptr);
-    }
-}
-
-TEST(ParseReportLine, SplitSkipsAndFieldsBeyond63) {
-    {
-        // split 3, skipB 2, group-B text 4, skipA 1, text 2: field 1 dropped, 2 text,
-        // 3 and 4 dropped at the split, so the group-B text field never comes.
-        const uint32_t code = EncodeRecordCode({1, 0, 1, 2, 3, 2, 4, 1, 6});
-        Parsed p;
-        Parse(NumberedLine(code, 7), p);
-        ASSERT_EQ(p.result, 1);
-        EXPECT_STREQ(p.text, "f2");
-        EXPECT_EQ(p.groupA, nullptr);
-        EXPECT_EQ(p.groupBText, nullptr);
-        ASSERT_NE(p.groupB, nullptr);
-        EXPECT_EQ(p.groupB->kind, 6u);
-        EXPECT_EQ(Items(p.groupB), FieldRange(5, 7));
-    }
-    {
-        // split 0 reads as 63: fields from 63 on form group B, whose text field is 63.
-        const uint32_t code = EncodeRecordCode({0, 0, 0, 0, 0, 1, 63, 2, 5});
-        Parsed p;
-        Parse(NumberedLine(code, 70), p);
-        ASSERT_EQ(p.result, 1);
-        EXPECT_STREQ(p.text, "f1");
-        EXPECT_EQ(Items(p.groupA), FieldRange(2, 62));
-        EXPECT_STREQ(p.groupBText, "f63");
-        ASSERT_NE(p.groupB, nullptr);
-        EXPECT_EQ(p.groupB->kind, 5u);
-        EXPECT_EQ(Items(p.groupB), FieldRange(63, 70));
-    }
-    {
-        // A long line under a code without a split: from field 63 on, the fields form a
-        // group B of type 0 without a text; none is lost.
-        Parsed p;
-        Parse(NumberedLine(kCodeAutorunEntryDetails, 1000), p);
-        ASSERT_EQ(p.result, 1);
-        EXPECT_EQ(Items(p.groupA), FieldRange(2, 62));
-        EXPECT_EQ(p.groupBText, nullptr);
-        ASSERT_NE(p.groupB, nullptr);
-        EXPECT_EQ(p.groupB->kind, 0u);
-        EXPECT_EQ(Items(p.groupB), FieldRange(63, 1000));
-    }
-}
-
-TEST(ParseReportLine, BoundedLineWithoutTerminator) {
-    // The bytes end exactly at the buffer's end: no NUL to stop at.
+TEST(ParseReportLine, BoundedBufferWithoutTerminator) {
     const std::string content = "04008012|MODULE|C:\\x.dll|1|C:\\x.dll";
-    std::vector<char> exact(content.begin(), content.end());
-    char* text = nullptr;
-    char* groupBText = nullptr;
-    uint32_t level = 0, children = 0;
-    ItemRecord* a = nullptr;
-    ItemRecord* b = nullptr;
-    ASSERT_EQ(ParseReportLineBytes(exact.data(), exact.size(), &text, &groupBText, &level, &children,
-                                   &a, &b),
-              1);
-    EXPECT_STREQ(text, "C:\\x.dll");
-    EXPECT_EQ(Items(a), (std::vector<std::string>{"1", "C:\\x.dll"}));
-    std::free(text);
-    FreeItemRecord(a);
-
-    // A shorter bound cuts the line like an end; a bound inside the code rejects it.
-    ASSERT_EQ(ParseReportLineBytes(exact.data(), 20, &text, &groupBText, &level, &children, &a, &b), 1);
-    EXPECT_STREQ(text, "C:\\x");
-    EXPECT_EQ(a, nullptr);
-    std::free(text);
-    EXPECT_EQ(ParseReportLineBytes(exact.data(), 8, &text, &groupBText, &level, &children, &a, &b), 0);
-    EXPECT_EQ(ParseReportLineBytes(exact.data(), 0, &text, &groupBText, &level, &children, &a, &b), 0);
+    const std::vector<char> exact(content.begin(), content.end());  // no NUL after the last byte
+    EXPECT_EQ(Show(Parsed(exact.data(), exact.size())), "2|C:\\x.dll|1:1,C:\\x.dll|~|-");
+    EXPECT_EQ(Show(Parsed(exact.data(), 20)), "2|C:\\x|-|~|-");
+    EXPECT_EQ(Show(Parsed(exact.data(), 8)), "none");
+    EXPECT_EQ(Show(Parsed(exact.data(), 0)), "none");
 }
 
-TEST(ParseReportLine, RecordsGoIntoTheRecordTableAndAreReleasedThere) {
-    InstallApplicationTableHooks();
-    HashTable* table = CreateTable(8, 0);
-    ASSERT_NE(table, nullptr);
-    Parsed p;
-    Parse("c4b04a02|C:\\t.exe|1|C:\\t.exe|1.0|9|t|d|p|1.0|2|C:\\t.lnk|||t|||", p);
+TEST(ItemRecordField, OutOfRangeAndEmptyFieldsReadEmpty) {
+    Parsed p("04004002|x|1||3|||||");  // group A: "1", empty, "3", five empty: its array is full
     ASSERT_EQ(p.result, 1);
-    ASSERT_NE(InsertEntry(table, NewUInt32Key(1), 4, p.groupA), nullptr);
-    ASSERT_NE(InsertEntry(table, NewUInt32Key(2), 4, p.groupB), nullptr);
-    p.groupA = nullptr;  // the table owns them now
-    p.groupB = nullptr;
-    const uint32_t probe = 2;
-    HashTableNode* n = FindEntry(table, &probe, 4);
-    ASSERT_NE(n, nullptr);
-    const auto* shortcut = static_cast<const ItemRecord*>(n->value);
-    EXPECT_EQ(shortcut->kind, kRecordTypeShortcut);
-    EXPECT_STREQ(ItemRecordField(shortcut, 2), "C:\\t.lnk");  // the group-B text stays in place
-    EXPECT_STREQ(ItemRecordField(shortcut, 3), "");            // empty field
-    EXPECT_STREQ(ItemRecordField(shortcut, 9), "");            // last, empty
-    EXPECT_STREQ(ItemRecordField(shortcut, 10), "");           // beyond the count
-    EXPECT_STREQ(ItemRecordField(shortcut, 0), "");
+    EXPECT_STREQ(ItemRecordField(p.groupA, 3), "3");
+    for (uint32_t n : {0u, 2u, 8u, 9u, 100u}) EXPECT_STREQ(ItemRecordField(p.groupA, n), "") << n;
     EXPECT_STREQ(ItemRecordField(nullptr, 1), "");
-    DestroyTable(table, 1);  // the sanitizer build reports any leak or double free
 }
 
-// ---------------------------------------------------------------------------
-// Writing
-
-std::string ReadAll(FILE* f) {
-    std::string bytes;
-    std::rewind(f);
-    char buffer[512];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-    return bytes;
-}
-
-// Splits at CR LF; a lone LF or CR would stay inside a line and fail the comparisons.
-std::vector<std::string> SplitCrLf(const std::string& bytes) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t pos; (pos = bytes.find("\r\n", start)) != std::string::npos; start = pos + 2)
-        lines.push_back(bytes.substr(start, pos - start));
-    EXPECT_EQ(start, bytes.size()) << "bytes after the last line end";
-    return lines;
-}
-
-TEST(WriteReportLine, ExactBytesAndUnderlines) {
+TEST(WriteReportLine, ExactBytesAndParseBack) {
     FILE* f = std::tmpfile();
     ASSERT_NE(f, nullptr);
     WriteReportLine(f, kCodeSystemInfo, "Windows XP", "Windows XP|5.1.2600", "");
     WriteSeparatorLine(f, 0, "");
     WriteReportLine(f, kCodeSectionHeading, kProcessSectionLabel, nullptr, "");
-    WriteSeparatorLine(f, 0, "");
     WriteSeparatorLine(f, 0, kProcessColumnHeader);
     WriteSeparatorLine(f, std::strlen(kProcessColumnHeader), "ignored");
-    WriteSeparatorLine(f, 0, "");
     WriteReportLine(f, kCodeRunningProcess, "explorer", "1a4||||||", kPrefixProcess);
     WriteReportLine(f, kCodeModule, "C:\\e.exe", "1|C:\\e.exe|6.0|1000|t|d|p|6.0", kPrefixModule);
+    WriteReportLine(f, kCodeEndedProcess, "gone.exe", "2c||||||", kPrefixEndedProcess);
     WriteReportLine(f, kCodeSectionHeading, "", nullptr, nullptr);  // empty text: dashless underline
     WriteReportLine(f, kCodeAutorunEntry, nullptr, "", "");         // empty extra still adds its bar
-    WriteSeparatorLine(f, 300, nullptr);                            // longer than one chunk
-    const std::string bytes = ReadAll(f);
+    WriteSeparatorLine(f, 300, nullptr);                            // longer than one chunk of dashes
+    std::string bytes;
+    std::rewind(f);
+    char buffer[512];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
     std::fclose(f);
 
-    const std::string expected =
-        "1c004000|Windows XP|Windows XP|5.1.2600\r\n"
-        "--------|----------\r\n"
-        "--------|\r\n"
-        "00004008|PROCESS\r\n"
-        "--------|-------\r\n"
-        "--------|\r\n"
-        "--------|PROCESS/MODULE|ID|Name|File Version|File Size|File Modification|"
-        "File Description|Prodact Name|Prodact Version\r\n"
-        "--------|" + std::string(109, '-') + "\r\n"
-        "--------|\r\n"
-        "04008019|PROCESS|explorer|1a4||||||\r\n"
-        "04008012|MODULE|C:\\e.exe|1|C:\\e.exe|6.0|1000|t|d|p|6.0\r\n"
-        "00004008|\r\n"
-        "--------|\r\n"
-        "00004002||\r\n"
-        "--------|" + std::string(300, '-') + "\r\n";
-    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(bytes,
+              "1c004000|Windows XP|Windows XP|5.1.2600\r\n"
+              "--------|----------\r\n"
+              "--------|\r\n"
+              "00004008|PROCESS\r\n"
+              "--------|-------\r\n"
+              "--------|PROCESS/MODULE|ID|Name|File Version|File Size|File Modification|"
+              "File Description|Prodact Name|Prodact Version\r\n"
+              "--------|" + std::string(109, '-') + "\r\n"
+              "04008019|PROCESS|explorer|1a4||||||\r\n"
+              "04008012|MODULE|C:\\e.exe|1|C:\\e.exe|6.0|1000|t|d|p|6.0\r\n"
+              "08008019|KILLED PROCESS|gone.exe|2c||||||\r\n"
+              "00004008|\r\n"
+              "--------|\r\n"
+              "00004002||\r\n"
+              "--------|" + std::string(300, '-') + "\r\n");
     EXPECT_EQ(std::strlen(kConnectionColumnHeader), 155u);
-}
 
-TEST(WriteReportLine, WrittenLinesParseBack) {
-    FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    WriteReportLine(f, kCodeSystemInfo, "Windows 2000", "Windows 2000|5.0.2195", "");
-    WriteReportLine(f, kCodeConnection, "TCP",
-                    "pc|127.0.0.1|1025|pc|127.0.0.1|1026|ESTABLISHED|app.exe|1|C:\\app.exe|1.0|2|t|d|p|1.0",
-                    "");
-    WriteReportLine(f, kCodeEndedProcess, "gone.exe", "2c||||||", kPrefixEndedProcess);
-    WriteSeparatorLine(f, 0, "");
-    const std::string bytes = ReadAll(f);
-    std::fclose(f);
-
-    const std::vector<std::string> lines = SplitCrLf(bytes);
-    ASSERT_EQ(lines.size(), 5u);
-    int records = 0;
-    for (const std::string& line : lines) {
-        Parsed p;
-        Parse(line, p);
-        if (p.result == 1) ++records;
-    }
-    EXPECT_EQ(records, 3);  // the underline and the end-of-block line carry no data
-
-    {
-        Parsed p;
-        Parse(lines[0], p);
-        ASSERT_EQ(p.result, 1);
-        EXPECT_STREQ(p.text, "Windows 2000");
-        ASSERT_NE(p.groupA, nullptr);
-        EXPECT_EQ(p.groupA->kind, kRecordTypeSystemInfo);
-        EXPECT_EQ(Items(p.groupA), (std::vector<std::string>{"Windows 2000", "5.0.2195"}));
-    }
-    {
-        Parsed p;
-        Parse(lines[2], p);
-        ASSERT_EQ(p.result, 1);
-        EXPECT_STREQ(p.text, "1025");
-        EXPECT_STREQ(p.groupBText, "app.exe");
-        EXPECT_EQ(Items(p.groupA), (std::vector<std::string>{"TCP", "pc", "127.0.0.1", "pc",
-                                                              "127.0.0.1", "1026", "ESTABLISHED"}));
-        EXPECT_EQ(p.groupB->count, 9u);
-    }
-    {
-        Parsed p;
-        Parse(lines[3], p);
-        ASSERT_EQ(p.result, 1);
-        EXPECT_STREQ(p.text, "gone.exe");
-        EXPECT_EQ(p.groupA->kind, kRecordTypeEndedFile);
-        EXPECT_STREQ(ItemRecordField(p.groupA, 1), "2c");
+    // Split at CR LF only: a stray CR or LF stays inside a line and fails below.
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t pos; (pos = bytes.find("\r\n", start)) != std::string::npos; start = pos + 2)
+        lines.push_back(bytes.substr(start, pos - start));
+    EXPECT_EQ(start, bytes.size());
+    const std::string back[] = {
+        "0|Windows XP|7:Windows XP,5.1.2600|~|-", "none", "none", "0+|PROCESS|-|~|-", "none", "none", "none",
+        "1+|explorer|1:1a4,~,~,~,~,~,~|~|-",
+        "2|C:\\e.exe|1:1,C:\\e.exe,6.0,1000,t,d,p,6.0|~|-",
+        "1+|gone.exe|2:2c,~,~,~,~,~,~|~|-",
+        "0+||-|~|-", "none", "2||0:~|~|-", "none",
+    };
+    ASSERT_EQ(lines.size(), std::size(back));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(lines[i]);
+        EXPECT_EQ(Show(Parsed(lines[i])), back[i]);
     }
 }
 

@@ -1,6 +1,6 @@
-// Shared pieces of the process and module tests under Wine: a child process that has a
-// DLL of the test's choosing loaded, a window that counts progress steps, the stop
-// request, and report files read back line by line.
+// Shared pieces of the process and module tests under Wine: a child process with a DLL
+// loaded, a window that counts progress steps, the stop request, report blocks, tables,
+// and a second run of the test program while Wine reports Windows 5.2.
 #pragma once
 
 #include <windows.h>
@@ -10,83 +10,98 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "inspect/hash_table.h"
+#include "inspect/os_family.h"
+#include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
 
 namespace probetest {
 
+using Lines = std::vector<std::string>;
+
 // A system DLL that neither the test programs nor the helper load by themselves.
 constexpr char kChildDll[] = "cabinet.dll";
+constexpr uint32_t kNoSuchProcess = 0x3FFFFFFCu;
+
+// The family this run expects: 15 when started by RunUnderWinXp64, else Wine's default.
+inline int32_t ExpectedFamily() { return std::getenv("KORVANE_UNDER_WINXP64") ? kOsWindowsDotNet : kOsWin32; }
 
 inline std::string Upper(std::string text) {
-    if (!text.empty()) CharUpperBuffA(&text[0], static_cast<DWORD>(text.size()));
+    CharUpperBuffA(&text[0], static_cast<DWORD>(text.size()));
     return text;
 }
 
 inline std::string OwnPath() {
-    char path[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::string(path, length) : std::string();
-}
-
-// A file beside this test program.
-inline std::string BesideSelf(const char* name) {
-    const std::string own = OwnPath();
-    const size_t slash = own.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(name) : own.substr(0, slash + 1) + name;
+    char path[MAX_PATH] = {};
+    return GetModuleFileNameA(nullptr, path, MAX_PATH) < MAX_PATH ? path : "";
 }
 
 inline std::string SystemFile(const char* name) {
     char folder[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    return std::string(folder) + "\\" + name;
+    return GetSystemDirectoryA(folder, MAX_PATH) < MAX_PATH ? std::string(folder) + "\\" + name : "";
 }
 
-// processes_helper.exe with a DLL loaded; ended and waited for on destruction.
+inline std::string TakeText(char* text) {
+    std::string copy = text ? text : "";
+    std::free(text);
+    return copy;
+}
+
+// A new empty file in the temporary folder; "" when none could be made.
+inline std::string TempFile() {
+    char folder[MAX_PATH] = {}, path[MAX_PATH] = {};
+    return GetTempPathA(MAX_PATH, folder) && GetTempFileNameA(folder, "kpt", 0, path) ? path : "";
+}
+
+// The bytes of a file, which is then deleted.
+inline std::string TakeFile(const std::string& path) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    DeleteFileA(path.c_str());
+    return bytes.str();
+}
+
+// Starts a program; its process, or zeroes when it did not start.
+inline PROCESS_INFORMATION Launch(const std::string& program, std::string command) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    const BOOL started =
+        CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
+    return started ? info : PROCESS_INFORMATION{};
+}
+
+// processes_helper.exe (beside this program) with kChildDll loaded; ended on destruction.
 class ChildProcess {
 public:
-    ChildProcess() { ZeroMemory(&info_, sizeof info_); }
     ~ChildProcess() { End(); }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    // Starts the helper and waits until it has loaded dllName; false when it did not.
-    bool Start(const char* dllName = kChildDll) {
-        path_ = BesideSelf("processes_helper.exe");
-        char eventName[64];
-        std::snprintf(eventName, sizeof eventName, "KorvaneProbeTestReady%lu_%lu",
-                      static_cast<unsigned long>(GetCurrentProcessId()), static_cast<unsigned long>(GetTickCount()));
-        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName);
+    bool Start() {
+        path_ = OwnPath().substr(0, OwnPath().find_last_of("\\/") + 1) + "processes_helper.exe";
+        char event[64];
+        std::snprintf(event, sizeof event, "KorvaneProbeTestReady%lu_%lu", GetCurrentProcessId(), GetTickCount());
+        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event);
         if (!ready) return false;
-        std::string commandLine = "\"" + path_ + "\" " + dllName + " " + eventName + " " +
-                                  std::to_string(GetCurrentProcessId());
-        STARTUPINFOA startup;
-        ZeroMemory(&startup, sizeof startup);
-        startup.cb = sizeof startup;
-        bool started = CreateProcessA(path_.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                      &startup, &info_) != FALSE;
-        if (started) {
-            HANDLE waits[2] = {ready, info_.hProcess};
-            started = WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
-        }
+        info_ = Launch(path_, "\"" + path_ + "\" " + kChildDll + " " + event + " " +
+                                  std::to_string(GetCurrentProcessId()));
+        HANDLE waits[2] = {ready, info_.hProcess};
+        const bool started = info_.hProcess && WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
         CloseHandle(ready);
         return started;
     }
-
-    // Ends the child and waits until its process ID no longer opens: Wine keeps an
-    // ended process openable for a while after its handle has been signalled.
+    // Wine keeps an ended process openable for a while: wait until it no longer opens.
     void End() {
         if (!info_.hProcess) return;
         TerminateProcess(info_.hProcess, 0);
         WaitForSingleObject(info_.hProcess, 10000);
         CloseHandle(info_.hProcess);
         CloseHandle(info_.hThread);
-        const DWORD id = info_.dwProcessId;
-        ZeroMemory(&info_, sizeof info_);
+        const DWORD id = std::exchange(info_, PROCESS_INFORMATION{}).dwProcessId;
         for (const DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
             HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
             if (!process) return;
@@ -94,12 +109,11 @@ public:
         }
         ADD_FAILURE() << "process " << id << " still opens after it was ended";
     }
-
     uint32_t Id() const { return info_.dwProcessId; }
     const std::string& Path() const { return path_; }
 
 private:
-    PROCESS_INFORMATION info_;
+    PROCESS_INFORMATION info_ = {};
     std::string path_;
 };
 
@@ -107,94 +121,51 @@ private:
 class StepCounter {
 public:
     StepCounter() {
-        WNDCLASSW windowClass;
-        ZeroMemory(&windowClass, sizeof windowClass);
+        WNDCLASSW windowClass = {};
         windowClass.lpfnWndProc = Procedure;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"KorvaneProbeTestSteps";
         RegisterClassW(&windowClass);
-        window_ = CreateWindowW(L"KorvaneProbeTestSteps", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
+        window_ = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
         steps_ = 0;
     }
-    ~StepCounter() {
-        if (window_) DestroyWindow(window_);
-    }
+    ~StepCounter() { DestroyWindow(window_); }
     HWND Window() const { return window_; }
-    static long Steps() { return steps_; }
-    static void Reset() { steps_ = 0; }
+    static long TakeSteps() { return std::exchange(steps_, 0); }
 
 private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == ProgressStep) {
-            ++steps_;
-            return 0;
-        }
-        return DefWindowProcW(hwnd, message, wParam, lParam);
+        return message == ProgressStep ? (++steps_, 0) : DefWindowProcW(hwnd, message, wParam, lParam);
     }
     HWND window_;
     static inline long steps_ = 0;
 };
 
 // The stop request of a running operation, held for the object's life.
-class StopRequest {
-public:
-    StopRequest() : mutex_(CreateMutexW(nullptr, TRUE, kStopRequestName)) {}
-    ~StopRequest() {
-        if (mutex_) CloseHandle(mutex_);
-    }
-    bool Held() const { return mutex_ != nullptr; }
-
-private:
-    HANDLE mutex_;
+struct StopRequest {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, kStopRequestName);
+    ~StopRequest() { CloseHandle(mutex); }
 };
 
-// A report file in the temporary folder, opened "w+b", removed on destruction.
-class ReportFile {
-public:
-    ReportFile() {
-        char folder[MAX_PATH] = {};
-        char name[MAX_PATH] = {};
-        if (GetTempPathA(MAX_PATH, folder) && GetTempFileNameA(folder, "kpt", 0, name)) {
-            path_ = name;
-            stream_ = std::fopen(name, "w+b");
-        }
+// WriteProcessBlock into a temporary file: its result, and the lines, each ending in CR LF.
+inline uint32_t WriteBlock(SystemProbe& probe, uint32_t id, const char* name, HWND window, Lines* lines) {
+    const std::string path = TempFile();
+    FILE* stream = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
+    EXPECT_NE(stream, nullptr);
+    const uint32_t result = stream ? probe.WriteProcessBlock(id, stream, name, window) : 0xFFFFFFFFu;
+    if (stream) std::fclose(stream);
+    const std::string bytes = TakeFile(path);
+    lines->clear();
+    for (size_t start = 0, end; start < bytes.size(); start = end + 2) {
+        end = bytes.find("\r\n", start);
+        if (end == std::string::npos) ADD_FAILURE() << "no CR LF after byte " << start;
+        if (end == std::string::npos) break;
+        lines->push_back(bytes.substr(start, end - start));
     }
-    ~ReportFile() {
-        if (stream_) std::fclose(stream_);
-        if (!path_.empty()) DeleteFileA(path_.c_str());
-    }
-    FILE* Stream() const { return stream_; }
+    return result;
+}
 
-    // Every line written so far, without its line end; each must end in CR LF.
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        if (!stream_) return lines;
-        std::fflush(stream_);
-        const long size = std::ftell(stream_);
-        std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-        std::rewind(stream_);
-        if (!bytes.empty() && std::fread(&bytes[0], 1, bytes.size(), stream_) != bytes.size()) return lines;
-        std::fseek(stream_, 0, SEEK_END);
-        size_t start = 0;
-        while (start < bytes.size()) {
-            const size_t end = bytes.find("\r\n", start);
-            EXPECT_NE(end, std::string::npos) << "line without CR LF at byte " << start;
-            if (end == std::string::npos) break;
-            lines.push_back(bytes.substr(start, end - start));
-            start = end + 2;
-        }
-        return lines;
-    }
-
-private:
-    std::string path_;
-    FILE* stream_ = nullptr;
-};
-
-// Table helpers: entries as (key, value text).
-inline std::vector<std::string> TableValues(const HashTable* table) {
-    std::vector<std::string> values;
+inline Lines TableValues(const HashTable* table) {
+    Lines values;
     for (HashTableNode* node = FirstEntry(table); node; node = NextEntry(node)) {
         values.push_back(node->value ? static_cast<const char*>(node->value) : "");
     }
@@ -206,35 +177,61 @@ inline const char* ProcessName(const HashTable* table, uint32_t processId) {
     return node ? static_cast<const char*>(node->value) : nullptr;
 }
 
-// Handle of the module with this (upper-cased) path in a module table; null when absent.
+// Handle of the module with this upper-cased path (pointer-width key); null when absent.
 inline HMODULE ModuleHandleOf(const HashTable* table, const std::string& upperPath) {
-    for (HashTableNode* node = FirstEntry(table); node; node = NextEntry(node)) {
-        if (node->keyLength != sizeof(uintptr_t) || !node->value) continue;
-        if (upperPath == static_cast<const char*>(node->value)) {
-            uintptr_t handle;
+    uintptr_t handle = 0;
+    for (HashTableNode* node = FirstEntry(table); node && !handle; node = NextEntry(node)) {
+        if (node->keyLength == sizeof handle && node->value && upperPath == static_cast<char*>(node->value)) {
             std::memcpy(&handle, node->key, sizeof handle);
-            return reinterpret_cast<HMODULE>(handle);
         }
     }
-    return nullptr;
+    return reinterpret_cast<HMODULE>(handle);
 }
 
-// A table that DestroyTable releases with its keys and values at the end of the scope.
-class OwnedTable {
-public:
-    OwnedTable() {
-        InstallApplicationTableHooks();
-        table_ = CreateTable(8, 1);
-    }
-    ~OwnedTable() {
-        if (table_) DestroyTable(table_, 1);
-    }
-    OwnedTable(const OwnedTable&) = delete;
-    OwnedTable& operator=(const OwnedTable&) = delete;
-    HashTable* get() const { return table_; }
-
-private:
-    HashTable* table_;
+// A table released with its keys and values at the end of the scope.
+struct OwnedTable {
+    HashTable* table = (InstallApplicationTableHooks(), CreateTable(8, 1));
+    ~OwnedTable() { DestroyTable(table, 1); }
+    HashTable* get() const { return table; }
+    size_t size() const { return TableValues(table).size(); }
 };
+
+// Runs the tests of this program that match filter in a new process while
+// HKCU\Software\Wine\Version is "winxp64", and restores the value; how many tests ran,
+// -1 when any failed or the run did not complete.
+inline int RunUnderWinXp64(const std::string& filter) {
+    constexpr char kKey[] = "Software\\Wine";
+    BYTE saved[512], now[512];
+    DWORD type = 0, size = sizeof saved, nowSize = sizeof now, code = 1;
+    const LONG had = RegGetValueA(HKEY_CURRENT_USER, kKey, "Version", RRF_RT_ANY | RRF_NOEXPAND, &type, saved, &size);
+    const std::string xml = TempFile();
+    if ((had == ERROR_SUCCESS || had == ERROR_FILE_NOT_FOUND) && !xml.empty() &&
+        RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "Version", REG_SZ, "winxp64", 8) == ERROR_SUCCESS) {
+        SetEnvironmentVariableA("KORVANE_UNDER_WINXP64", "1");
+        const PROCESS_INFORMATION info =
+            Launch(OwnPath(), "\"" + OwnPath() + "\" --gtest_filter=" + filter + " --gtest_output=xml:" + xml);
+        SetEnvironmentVariableA("KORVANE_UNDER_WINXP64", nullptr);
+        if (info.hProcess && WaitForSingleObject(info.hProcess, 180000) != WAIT_OBJECT_0) {
+            TerminateProcess(info.hProcess, 1);
+            WaitForSingleObject(info.hProcess, 10000);
+        }
+        if (info.hProcess && !GetExitCodeProcess(info.hProcess, &code)) code = 1;
+        if (info.hProcess) CloseHandle(info.hProcess);
+        if (info.hThread) CloseHandle(info.hThread);
+        if (had == ERROR_SUCCESS) RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "Version", type, saved, size);
+        if (had != ERROR_SUCCESS) RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, "Version");
+        const LONG after =
+            RegGetValueA(HKEY_CURRENT_USER, kKey, "Version", RRF_RT_ANY | RRF_NOEXPAND, nullptr, now, &nowSize);
+        EXPECT_TRUE(after == had && (had != ERROR_SUCCESS || (nowSize == size && !std::memcmp(now, saved, size))))
+            << "Wine version not restored";
+    }
+    const std::string report = xml.empty() ? "" : TakeFile(xml);
+    int tests = -1, failures = -1;
+    const size_t totals = report.find("<testsuites tests=");
+    if (totals != std::string::npos) {
+        std::sscanf(report.c_str() + totals, "<testsuites tests=\"%d\" failures=\"%d\"", &tests, &failures);
+    }
+    return code == 0 && failures == 0 ? tests : -1;
+}
 
 }  // namespace probetest

@@ -1,25 +1,19 @@
-// Child process of the process and module tests. Arguments: the DLL to load, the name
-// of an event to signal once it is loaded, and the parent's process ID. It then waits
-// until it is ended, or until its parent has ended (five minutes at most), so that a
-// failed test leaves nothing running.
+// Child of the process and module tests: loads the DLL argv[1], signals the event argv[2],
+// then waits until it is ended or its parent (process ID argv[3]) ends, five minutes at most.
 #include <windows.h>
 
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-    if (argc < 4) return 2;
-    if (!LoadLibraryA(argv[1])) return 3;
+    if (argc < 4 || !LoadLibraryA(argv[1])) return 2;
     HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[2]);
-    if (!ready) return 4;
+    if (!ready) return 3;
     SetEvent(ready);
     CloseHandle(ready);
-    const DWORD parentId = static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10));
-    HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, parentId);
-    if (parent) {
-        WaitForSingleObject(parent, 5 * 60 * 1000);
-        CloseHandle(parent);
-    } else {
-        Sleep(5 * 60 * 1000);
-    }
+    HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)));
+    if (!parent) Sleep(5 * 60 * 1000);
+    if (!parent) return 0;
+    WaitForSingleObject(parent, 5 * 60 * 1000);
+    CloseHandle(parent);
     return 0;
 }
