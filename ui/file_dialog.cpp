@@ -9,33 +9,33 @@ constexpr size_t kMaxFilter = 512;
 constexpr DWORD kMaxPathChars = 1024;
 }  // namespace
 
-bool RunFileDialog(const FileDialogSpec& spec, char* path, size_t pathSize) {
+bool RunFileDialog(const FileDialogOptions& options, char* path, size_t pathSize) {
     if (!path || pathSize == 0) return false;
     path[0] = '\0';
 
     // The filter's bars become the terminators the dialog expects.
     wchar_t filter[kMaxFilter] = {};
-    if (spec.filter) {
-        const size_t length = wcslen(spec.filter);
+    if (options.filter) {
+        const size_t length = wcslen(options.filter);
         if (length + 2 > kMaxFilter) return false;
-        for (size_t i = 0; i < length; ++i) filter[i] = spec.filter[i] == L'|' ? L'\0' : spec.filter[i];
+        for (size_t i = 0; i < length; ++i) filter[i] = options.filter[i] == L'|' ? L'\0' : options.filter[i];
     }
 
     wchar_t chosen[kMaxPathChars] = {};
-    if (spec.initialName) {
-        if (wcslen(spec.initialName) >= kMaxPathChars) return false;
-        wcscpy(chosen, spec.initialName);
+    if (options.initialName) {
+        if (wcslen(options.initialName) >= kMaxPathChars) return false;
+        wcscpy(chosen, options.initialName);
     }
 
     OPENFILENAMEW ofn = {};
     ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = spec.owner;
-    ofn.lpstrFilter = spec.filter ? filter : nullptr;
+    ofn.hwndOwner = options.owner;
+    ofn.lpstrFilter = options.filter ? filter : nullptr;
     ofn.lpstrFile = chosen;
     ofn.nMaxFile = kMaxPathChars;
-    ofn.lpstrDefExt = spec.defaultExtension;
-    ofn.Flags = spec.flags | OFN_EXPLORER | OFN_NOCHANGEDIR;
-    const BOOL confirmed = spec.save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
+    ofn.lpstrDefExt = options.defaultExtension;
+    ofn.Flags = options.flags | OFN_EXPLORER | OFN_NOCHANGEDIR;
+    const BOOL confirmed = options.save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
     if (!confirmed) return false;
 
     BOOL lossy = FALSE;

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-struct FileDialogSpec {
+struct FileDialogOptions {
     bool save;                      // save dialog, otherwise open dialog
     const wchar_t* defaultExtension;  // without the dot; may be null
     const wchar_t* initialName;     // may be null
@@ -18,4 +18,4 @@ struct FileDialogSpec {
 // page (the program's data text) and returns true. Returns false when the user
 // cancels, and also when the path does not fit pathSize bytes or cannot be written
 // in the system code page, so a caller never opens a path that differs from the choice.
-bool RunFileDialog(const FileDialogSpec& spec, char* path, size_t pathSize);
+bool RunFileDialog(const FileDialogOptions& options, char* path, size_t pathSize);

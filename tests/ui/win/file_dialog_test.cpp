@@ -46,10 +46,10 @@ DWORD WINAPI AnswerFileDialog(void* context) {
     return 0;
 }
 
-std::string RunDialog(const FileDialogSpec& spec, Answer& answer, bool* confirmed, size_t pathSize = MAX_PATH) {
+std::string RunDialog(const FileDialogOptions& options, Answer& answer, bool* confirmed, size_t pathSize = MAX_PATH) {
     HANDLE thread = CreateThread(nullptr, 0, AnswerFileDialog, &answer, 0, nullptr);
     char path[MAX_PATH * 2] = "stale";
-    *confirmed = RunFileDialog(spec, path, pathSize);
+    *confirmed = RunFileDialog(options, path, pathSize);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     return path;
