@@ -145,6 +145,16 @@ void InstallApplicationTableHooks() {
     SetTableHooks(AllocateTableBlock, FreeTableBlock, CompareTableKeys, ReleaseTableEntry);
 }
 
+char* NewTextCopy(const char* text, size_t length) {
+    auto* copy = static_cast<char*>(std::malloc(length + 1));
+    if (!copy) return nullptr;
+    if (length) std::memcpy(copy, text, length);
+    copy[length] = '\0';
+    return copy;
+}
+
+char* NewText(const char* text) { return NewTextCopy(text, std::strlen(text)); }
+
 void* NewUInt32Key(uint32_t number) {
     void* key = std::malloc(sizeof number);
     if (key) std::memcpy(key, &number, sizeof number);

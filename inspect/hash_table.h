@@ -70,6 +70,12 @@ int CompareTableKeys(const void* storedKey, const void* probeKey, int32_t length
 void ReleaseTableEntry(void* key, int32_t keyLength, void* value, uint32_t ownerFlag);
 void InstallApplicationTableHooks();
 
+// Heap copy of length bytes of text plus a terminating zero (the table's value and
+// record texts); null when out of memory.
+char* NewTextCopy(const char* text, size_t length);
+// Heap copy of a zero-terminated text; null when out of memory.
+char* NewText(const char* text);
+
 // Heap block holding a copy of a number of the key's width; null when out of memory.
 void* NewUInt32Key(uint32_t number);
 void* NewPointerKey(uintptr_t number);

@@ -284,12 +284,8 @@ int32_t QueryPerfData(const PerfDataOps& ops, const char* valueName, uint8_t** b
 
 int32_t InsertProcessEntry(HashTable* table, uint32_t processId, const char* name) {
     void* key = NewUInt32Key(processId);
-    const size_t length = std::strlen(name);
-    char* value = static_cast<char*>(std::malloc(length + 1));
-    if (key && value) {
-        std::memcpy(value, name, length + 1);
-        if (InsertEntry(table, key, sizeof processId, value)) return 0;
-    }
+    char* value = NewText(name);
+    if (key && value && InsertEntry(table, key, sizeof processId, value)) return 0;
     std::free(key);
     std::free(value);
     return 1;

@@ -20,14 +20,6 @@ int HexDigitValue(char c) {
     return -1;
 }
 
-char* CopyField(const char* start, size_t length) {
-    char* copy = static_cast<char*>(std::malloc(length + 1));
-    if (!copy) return nullptr;
-    if (length) std::memcpy(copy, start, length);
-    copy[length] = '\0';
-    return copy;
-}
-
 // A group being filled: the record plus the capacity of its items array, so a long
 // line grows the array geometrically instead of once per field.
 struct GroupBuilder {
@@ -55,7 +47,7 @@ bool AppendField(GroupBuilder& group, uint32_t type, const char* start, size_t l
     }
     char* item = nullptr;
     if (length) {
-        item = CopyField(start, length);
+        item = NewTextCopy(start, length);
         if (!item) return false;
     }
     record.items[record.count++] = item;
@@ -63,7 +55,7 @@ bool AppendField(GroupBuilder& group, uint32_t type, const char* start, size_t l
 }
 
 bool StoreText(char** out, const char* start, size_t length) {
-    char* copy = CopyField(start, length);
+    char* copy = NewTextCopy(start, length);
     if (!copy) return false;
     std::free(*out);  // a field number is met once, so this is null in practice
     *out = copy;

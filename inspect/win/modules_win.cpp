@@ -15,18 +15,11 @@ namespace {
 // Attempts at a module snapshot while the system answers that the process is changing.
 constexpr int kSnapshotAttempts = 8;
 
-char* CopyText(const char* text) {
-    const size_t length = std::strlen(text);
-    auto* copy = static_cast<char*>(std::malloc(length + 1));
-    if (copy) std::memcpy(copy, text, length + 1);
-    return copy;
-}
-
 // Inserts the handle (pointer-width key) and a copy of the path; a refused or failed
 // insert frees both. True when the module entered the table.
 bool InsertModuleEntry(HashTable* table, HMODULE handle, const char* path) {
     void* key = NewPointerKey(reinterpret_cast<uintptr_t>(handle));
-    char* value = CopyText(path);
+    char* value = NewText(path);
     if (key && value && InsertEntry(table, key, sizeof(uintptr_t), value)) return true;
     std::free(key);
     std::free(value);
@@ -92,7 +85,7 @@ void WriteProcessLine(FILE* stream, uint32_t processId, const char* processName)
 void WriteModuleLine(FILE* stream, const char* path, HMODULE handle) {
     IdList* identity = NewIdList(reinterpret_cast<uintptr_t>(handle));
     char* resolved = nullptr;
-    if (!ResolveCommandLine(path, &resolved)) resolved = CopyText(path);
+    if (!ResolveCommandLine(path, &resolved)) resolved = NewText(path);
     char* details = GetFileDetails(nullptr, resolved ? resolved : path, identity);
     WriteReportLine(stream, kCodeModule, path, details ? details : "", kPrefixModule);
     std::free(details);
@@ -249,7 +242,7 @@ uint32_t WriteProcessBlockToolHelp(SystemProbe* probe, uint32_t processId, FILE*
 }
 
 char* SystemProbe::GetProcessImagePath(const HashTable* processTable, uint32_t processId) {
-    if (processId == 0) return CopyText("_Idle");
+    if (processId == 0) return NewText("_Idle");
     char* result = nullptr;
     HashTable* modules = CreateTable(8, 1);
     if (modules) {
@@ -269,9 +262,9 @@ char* SystemProbe::GetProcessImagePath(const HashTable* processTable, uint32_t p
     if (!result && processTable) {
         const HashTableNode* node = FindEntry(processTable, &processId, sizeof processId);
         const char* name = node && node->value ? static_cast<const char*>(node->value) : "???";
-        return CopyText(name);
+        return NewText(name);
     }
-    return result ? result : CopyText("");
+    return result ? result : NewText("");
 }
 
 void SystemProbe::ResolveProcessImagePaths(HashTable* processTable) {

@@ -17,7 +17,9 @@ void* CountingAllocate(size_t n) {
     return p;
 }
 void CountingFree(void* p) {
-    if (p) EXPECT_EQ(g_live.erase(p), 1u) << "freed a block the table did not allocate";
+    if (p) {
+        EXPECT_EQ(g_live.erase(p), 1u) << "freed a block the table did not allocate";
+    }
     std::free(p);
 }
 
