@@ -6,11 +6,17 @@ find_package(Threads REQUIRED)
 
 file(GLOB_RECURSE native_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
 list(FILTER native_tests EXCLUDE REGEX "/win/")
+# Test names tell the plain build from the sanitizer build in the one ctest summary.
+if(KORVANE_SANITIZE)
+  set(test_prefix san)
+else()
+  set(test_prefix native)
+endif()
 foreach(src ${native_tests})
   get_filename_component(name ${src} NAME_WE)
   add_executable(${name} ${src})
   target_link_libraries(${name} PRIVATE korvane_core GTest::gtest GTest::gtest_main Threads::Threads)
-  add_test(NAME native.${name} COMMAND ${name})
+  add_test(NAME ${test_prefix}.${name} COMMAND ${name})
 endforeach()
 
 if(KORVANE_SANITIZE)
