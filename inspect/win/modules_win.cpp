@@ -131,9 +131,7 @@ uint32_t ListModulesToolHelp(SystemProbe* probe, uint32_t processId, HashTable* 
     if (processId == 0) processId = GetCurrentProcessId();
     HANDLE snapshot = TakeModuleSnapshot(probe, processId);
     if (!snapshot) return 0;
-    ModuleEntry entry;
-    std::memset(&entry, 0, sizeof entry);
-    entry.dwSize = sizeof entry;
+    ModuleEntry entry = EmptyModuleEntry();
     if (!probe->Module32First(snapshot, &entry)) {
         CloseHandle(snapshot);
         return 1;
@@ -177,9 +175,7 @@ ModulePathResult FindModulePathToolHelp(SystemProbe* probe, uint32_t processId, 
     std::memset(&result, 0, sizeof result);
     HANDLE snapshot = TakeModuleSnapshot(probe, processId);
     if (!snapshot) return result;
-    ModuleEntry entry;
-    std::memset(&entry, 0, sizeof entry);
-    entry.dwSize = sizeof entry;
+    ModuleEntry entry = EmptyModuleEntry();
     for (BOOL more = probe->Module32First(snapshot, &entry); more; more = probe->Module32Next(snapshot, &entry)) {
         if (entry.hModule != moduleHandle) continue;
         result.length = static_cast<uint32_t>(CopyEntryPath(entry, result.path));
@@ -224,9 +220,7 @@ uint32_t WriteProcessBlockToolHelp(SystemProbe* probe, uint32_t processId, FILE*
     if (StepProgress(progressWindow, &result)) return result;
     HANDLE snapshot = TakeModuleSnapshot(probe, processId);
     if (!snapshot) return 1;
-    ModuleEntry entry;
-    std::memset(&entry, 0, sizeof entry);
-    entry.dwSize = sizeof entry;
+    ModuleEntry entry = EmptyModuleEntry();
     if (!probe->Module32First(snapshot, &entry)) {
         CloseHandle(snapshot);
         return 1;

@@ -9,6 +9,17 @@ static_assert(sizeof(OSVERSIONINFOA) == 148, "short version structure");
 static_assert(sizeof(OsVersionQuery::servicePack) == sizeof(OSVERSIONINFOA::szCSDVersion),
               "service-pack text");
 
+namespace {
+// The fields both version structures share (the extended one begins with the short one).
+void CopyVersionFields(const OSVERSIONINFOA& info, OsVersionQuery* out) {
+    out->platformId = info.dwPlatformId;
+    out->majorVersion = info.dwMajorVersion;
+    out->minorVersion = info.dwMinorVersion;
+    out->buildNumber = info.dwBuildNumber;
+    std::memcpy(out->servicePack, info.szCSDVersion, sizeof out->servicePack);
+}
+}  // namespace
+
 void QueryOsVersion(OsVersionQuery* out) {
     std::memset(out, 0, sizeof *out);
 
@@ -17,11 +28,7 @@ void QueryOsVersion(OsVersionQuery* out) {
     extended.dwOSVersionInfoSize = sizeof extended;
     if (GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&extended))) {
         out->extendedOk = true;
-        out->platformId = extended.dwPlatformId;
-        out->majorVersion = extended.dwMajorVersion;
-        out->minorVersion = extended.dwMinorVersion;
-        out->buildNumber = extended.dwBuildNumber;
-        std::memcpy(out->servicePack, extended.szCSDVersion, sizeof out->servicePack);
+        CopyVersionFields(reinterpret_cast<const OSVERSIONINFOA&>(extended), out);
         out->suiteMask = extended.wSuiteMask;
         out->productType = extended.wProductType;
         return;
@@ -33,11 +40,7 @@ void QueryOsVersion(OsVersionQuery* out) {
     plain.dwOSVersionInfoSize = sizeof plain;
     if (GetVersionExA(&plain)) {
         out->shortOk = true;
-        out->platformId = plain.dwPlatformId;
-        out->majorVersion = plain.dwMajorVersion;
-        out->minorVersion = plain.dwMinorVersion;
-        out->buildNumber = plain.dwBuildNumber;
-        std::memcpy(out->servicePack, plain.szCSDVersion, sizeof out->servicePack);
+        CopyVersionFields(plain, out);
     }
 }
 

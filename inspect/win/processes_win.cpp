@@ -144,9 +144,7 @@ uint32_t ListProcessesToolHelp(SystemProbe* probe, HashTable* table, HWND progre
     if (!table) return 1;
     HANDLE snapshot = TakeProcessSnapshot(probe);
     if (!snapshot) return 1;
-    ProcessEntry entry;
-    std::memset(&entry, 0, sizeof entry);
-    entry.dwSize = sizeof entry;
+    ProcessEntry entry = EmptyProcessEntry();
     if (!probe->Process32First(snapshot, &entry)) {
         CloseHandle(snapshot);
         return 1;
@@ -168,17 +166,13 @@ uint32_t CountProcessItemsToolHelp(SystemProbe* probe, int includeModules) {
     HANDLE snapshot = TakeProcessSnapshot(probe);
     if (!snapshot) return 0;
     uint32_t count = 0;
-    ProcessEntry entry;
-    std::memset(&entry, 0, sizeof entry);
-    entry.dwSize = sizeof entry;
+    ProcessEntry entry = EmptyProcessEntry();
     for (BOOL more = probe->Process32First(snapshot, &entry); more; more = probe->Process32Next(snapshot, &entry)) {
         ++count;
         if (!includeModules) continue;
         HANDLE modules = TakeModuleSnapshot(probe, entry.th32ProcessID);
         if (!modules) continue;
-        ModuleEntry module;
-        std::memset(&module, 0, sizeof module);
-        module.dwSize = sizeof module;
+        ModuleEntry module = EmptyModuleEntry();
         for (BOOL moreModules = probe->Module32First(modules, &module); moreModules;
              moreModules = probe->Module32Next(modules, &module)) {
             ++count;

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "inspect/hash_table.h"
 
@@ -44,6 +45,20 @@ constexpr DWORD kConnectionTableUnavailable = ERROR_NOT_SUPPORTED;
 // The snapshot entries, ANSI forms whatever the character-set setting.
 using ProcessEntry = tagPROCESSENTRY32;
 using ModuleEntry = tagMODULEENTRY32;
+
+// Snapshot entries ready for the first call: zeroed, with their size set.
+inline ProcessEntry EmptyProcessEntry() {
+    ProcessEntry entry;
+    std::memset(&entry, 0, sizeof entry);
+    entry.dwSize = sizeof entry;
+    return entry;
+}
+inline ModuleEntry EmptyModuleEntry() {
+    ModuleEntry entry;
+    std::memset(&entry, 0, sizeof entry);
+    entry.dwSize = sizeof entry;
+    return entry;
+}
 
 struct SystemProbe;
 
