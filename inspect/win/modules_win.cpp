@@ -7,7 +7,7 @@
 #include "inspect/processes_names.h"
 #include "inspect/win/file_info_win.h"
 #include "inspect/win/processes_win.h"
-#include "jobs/win/worker_job.h"
+#include "jobs/win/progress.h"
 #include "report/report_line.h"
 
 namespace {

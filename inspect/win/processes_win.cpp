@@ -8,7 +8,7 @@
 #include "inspect/perf_data.h"
 #include "inspect/win/modules_win.h"
 #include "inspect/win/system_probe.h"
-#include "jobs/win/worker_job.h"
+#include "jobs/win/progress.h"
 
 static_assert(sizeof(wchar_t) == sizeof(uint16_t), "UTF-16 wide characters");
 

@@ -45,6 +45,10 @@ bool ProgressDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         }
         *result = 0;
         return true;
+    case ProgressRunOnInterfaceThread:
+        reinterpret_cast<InterfaceWork>(wParam)(reinterpret_cast<void*>(lParam));
+        *result = 1;
+        return true;
     case JobFinished:
         EndDialog(wParam == 1 ? IDOK : IDCANCEL);
         *result = 1;

@@ -17,6 +17,9 @@ protected:
     BOOL OnInitDialog() override;
     void DoDataExchange() override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+    // Only the worker's finish message ends the dialog with OK: Enter (IDOK from the
+    // read-only task edit, there is no default button) does nothing.
+    void OnOK() override {}
 
 private:
     ProgressBarRef progressBar_;

@@ -1,19 +1,11 @@
 #include <windows.h>
 
-#include <atomic>
 #include <cstdlib>
 
 #include "jobs/win/progress_dialog.h"
 #include "jobs/win/worker_job.h"
 
-const wchar_t kStopRequestName[] = L"CloseLongThreadOperation";
-
 namespace {
-
-// Set while a command stops its worker, beside the named stop request: the worker
-// stops at its next check even when the named mutex cannot be created, so the
-// thread never has to be terminated with its files and blocks still held.
-std::atomic<bool> g_stopping{false};
 
 JobOperation g_operations[kJobKindCount] = {nullptr, nullptr, nullptr, nullptr, nullptr};
 
@@ -36,34 +28,6 @@ void WaitLettingSentMessagesThrough(HANDLE thread) {
 }  // namespace
 
 JobOperation* JobOperationTable() { return g_operations; }
-
-bool IsStopRequested(uint32_t* result) {
-    bool stop = g_stopping.load();
-    if (!stop) {
-        HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kStopRequestName);
-        if (mutex) {
-            CloseHandle(mutex);
-            stop = true;
-        }
-    }
-    if (stop) *result = JobCancelled;
-    return stop;
-}
-
-void BeginProgressTask(HWND progressWindow, const wchar_t* taskText, uint32_t steps) {
-    if (!progressWindow) return;
-    SendMessageW(progressWindow, WM_SETTEXT, reinterpret_cast<WPARAM>(progressWindow),
-                 reinterpret_cast<LPARAM>(taskText));
-    SendMessageW(progressWindow, ProgressSetPos, 0, 0);
-    SendMessageW(progressWindow, ProgressSetRange, 0, steps);
-    SendMessageW(progressWindow, ProgressSetStep, 1, 0);
-}
-
-bool StepProgress(HWND progressWindow, uint32_t* result) {
-    if (!progressWindow) return false;
-    SendMessageW(progressWindow, ProgressStep, 0, 0);
-    return IsStopRequested(result);
-}
 
 unsigned __stdcall WorkerThreadEntry(void* argument) {
     auto* job = static_cast<WorkerJob*>(argument);
@@ -88,11 +52,14 @@ uint32_t RunJobWithProgress(WorkerJob* job) {
             result = GetExitCodeThread(thread, &code) ? static_cast<uint32_t>(code) : static_cast<uint32_t>(JobError);
         } else {
             // Stopping: the request lives exactly as long as this wait.
-            g_stopping.store(true);
+            // The local flag stops the worker at its next check even when the named
+            // mutex cannot be created, so the thread is never terminated with its
+            // files and blocks still held.
+            SetLocalStopRequest(true);
             HANDLE stopRequest = CreateMutexW(nullptr, TRUE, kStopRequestName);
             if (thread) WaitLettingSentMessagesThrough(thread);
             if (stopRequest) CloseHandle(stopRequest);
-            g_stopping.store(false);
+            SetLocalStopRequest(false);
             result = JobCancelled;
         }
     }

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "jobs/win/progress.h"
+
 struct SystemProbe;
 struct HashTable;
 
@@ -26,15 +28,7 @@ enum JobResult : uint32_t {
     JobCancelled = 3,
 };
 
-// Messages the worker sends (synchronously) to the progress dialog.
-constexpr UINT ProgressSetPos = WM_USER + 2;
-constexpr UINT ProgressSetStep = WM_USER + 4;
-constexpr UINT ProgressStep = WM_USER + 5;
-constexpr UINT ProgressSetRange = WM_USER + 6;
-constexpr UINT JobFinished = WM_APP + 100;
-
-// Name of the stop request: exists only while a command is stopping its worker.
-extern const wchar_t kStopRequestName[];
+static_assert(JobCancelled == kStoppedResult, "the stop check reports the cancelled result");
 
 struct WorkerJob {
     uint32_t kind;
@@ -87,15 +81,6 @@ JobOperation* JobOperationTable();
 
 // Runs the job on a worker thread behind the modal progress dialog; returns a JobResult.
 uint32_t RunJobWithProgress(WorkerJob* job);
-
-// Worker side: true (and *result = JobCancelled) when a stop has been requested.
-bool IsStopRequested(uint32_t* result);
-
-// Worker side, the reporting pattern of every task: sets the task text and the bar's
-// range 0..steps with step 1. Each does nothing when progressWindow is null.
-void BeginProgressTask(HWND progressWindow, const wchar_t* taskText, uint32_t steps);
-// Advances the bar by one step and checks for a stop request; true when stopped.
-bool StepProgress(HWND progressWindow, uint32_t* result);
 
 // The worker thread's entry: waits 200 ms, runs the operation of the job's kind,
 // tells the progress dialog it has finished and returns the JobResult.

@@ -153,12 +153,12 @@ TEST_F(Modules, StopRequestEndsListingAndWritingAfterOneStep) {
     StopRequest stop;
     ASSERT_NE(stop.mutex, nullptr);
     OwnedTable table;
-    EXPECT_EQ(probe.ListModules(0, table.get(), counter.Window()), static_cast<uint32_t>(JobCancelled));
+    EXPECT_EQ(probe.ListModules(0, table.get(), counter.Window()), static_cast<uint32_t>(kStoppedResult));
     EXPECT_EQ(table.size(), 1u);
     EXPECT_EQ(StepCounter::TakeSteps(), 1);
     Lines lines;
     EXPECT_EQ(WriteBlock(probe, child.Id(), "processes_helper.exe", counter.Window(), &lines),
-              static_cast<uint32_t>(JobCancelled));
+              static_cast<uint32_t>(kStoppedResult));
     EXPECT_EQ(lines.size(), 1u);
     EXPECT_EQ(StepCounter::TakeSteps(), 1);
 }

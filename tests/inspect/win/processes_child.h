@@ -19,7 +19,7 @@
 #include "inspect/hash_table.h"
 #include "inspect/os_family.h"
 #include "inspect/win/system_probe.h"
-#include "jobs/win/worker_job.h"
+#include "jobs/win/progress.h"
 
 namespace probetest {
 

@@ -63,7 +63,7 @@ TEST_F(Processes, StopRequestEndsTheListingAfterTheFirstProcess) {
     OwnedTable stopped, unchecked;
     StopRequest stop;
     ASSERT_NE(stop.mutex, nullptr);
-    EXPECT_EQ(probe.ListProcesses(stopped.get(), counter.Window()), static_cast<uint32_t>(JobCancelled));
+    EXPECT_EQ(probe.ListProcesses(stopped.get(), counter.Window()), static_cast<uint32_t>(kStoppedResult));
     EXPECT_EQ(stopped.size(), 1u);
     EXPECT_EQ(StepCounter::TakeSteps(), 1);
     // Without a progress window nothing checks for the request.

@@ -48,6 +48,7 @@ uint32_t FinishingOperation(WorkerJob* job) {
     for (int i = 0; i < 5; ++i) {
         if (StepProgress(job->progressWindow, &result)) return result;
     }
+    FlushProgress(job->progressWindow);
     HWND edit = GetDlgItem(job->progressWindow, IDC_TASK_TEXT);
     g_seen->taskText = WindowText(edit);
     g_seen->barPosition = static_cast<int>(SendMessageW(GetDlgItem(job->progressWindow, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0));
@@ -101,6 +102,18 @@ uint32_t SendsToUiOperation(WorkerJob* job) {
     return result;
 }
 
+// Presses Enter in the dialog (the task edit has the focus) and watches it stay open.
+uint32_t PressesEnterOperation(WorkerJob* job) {
+    HWND edit = GetDlgItem(job->progressWindow, IDC_TASK_TEXT);
+    PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageW(edit, WM_KEYUP, VK_RETURN, 0xC0000001);
+    Sleep(500);
+    uint32_t result = JobSucceeded;
+    g_seen->sawStop = IsStopRequested(&result);
+    g_seen->barPosition = IsWindowVisible(job->progressWindow) ? 1 : 0;
+    return result;
+}
+
 uint32_t ChecksForStaleStopOperation(WorkerJob* job) {
     uint32_t result = JobSucceeded;
     g_seen->sawStop = WaitForStop(&result, 300);
@@ -132,6 +145,12 @@ TEST_F(ProgressFrameworkTest, FinishedJobReportsItsResultAndProgress) {
     EXPECT_EQ(seen.taskText, L"正在测试");
     EXPECT_EQ(seen.barPosition, 5);
     EXPECT_EQ(seen.stepResult, 1);
+}
+
+TEST_F(ProgressFrameworkTest, EnterDoesNotEndTheDialog) {
+    EXPECT_EQ(Run(WriteReport, PressesEnterOperation), JobSucceeded);
+    EXPECT_EQ(seen.barPosition, 1) << "the progress dialog closed on Enter";
+    EXPECT_FALSE(seen.sawStop.load());
 }
 
 TEST_F(ProgressFrameworkTest, FailedAndUnknownKinds) {
