@@ -23,6 +23,9 @@ void ShowPosition() {
     g_progress.shown = g_progress.position;
 }
 
+// A new task: its first step is shown and checked at once.
+void StartPacing(HWND window) { g_progress = {window, 0, 0, GetTickCount() - kProgressPaceMs}; }
+
 }  // namespace
 
 void SetLocalStopRequest(bool stopping) { g_localStop.store(stopping); }
@@ -47,12 +50,12 @@ void BeginProgressTask(HWND progressWindow, const wchar_t* taskText, uint32_t st
     SendMessageW(progressWindow, ProgressSetPos, 0, 0);
     SendMessageW(progressWindow, ProgressSetRange, 0, steps);
     SendMessageW(progressWindow, ProgressSetStep, 1, 0);
-    g_progress = {progressWindow, 0, 0, GetTickCount()};
+    StartPacing(progressWindow);
 }
 
 bool AdvanceProgress(HWND progressWindow, uint32_t count, uint32_t* result) {
     if (!progressWindow) return false;
-    if (g_progress.window != progressWindow) g_progress = {progressWindow, 0, 0, GetTickCount()};
+    if (g_progress.window != progressWindow) StartPacing(progressWindow);
     g_progress.position += count;
     if (g_localStop.load()) {
         *result = kStoppedResult;

@@ -126,18 +126,25 @@ public:
         windowClass.lpszClassName = L"KorvaneProbeTestSteps";
         RegisterClassW(&windowClass);
         window_ = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-        steps_ = 0;
+        position_ = taken_ = 0;
     }
     ~StepCounter() { DestroyWindow(window_); }
     HWND Window() const { return window_; }
-    static long TakeSteps() { return std::exchange(steps_, 0); }
+    // Steps counted since the last call, once the paced bar has caught up.
+    long TakeSteps() {
+        FlushProgress(window_);
+        return position_ - std::exchange(taken_, position_);
+    }
 
 private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-        return message == ProgressStep ? (++steps_, 0) : DefWindowProcW(hwnd, message, wParam, lParam);
+        if (message != ProgressSetPos) return DefWindowProcW(hwnd, message, wParam, lParam);
+        position_ = static_cast<long>(wParam);
+        return 0;
     }
     HWND window_;
-    static inline long steps_ = 0;
+    long taken_;
+    static inline long position_ = 0;
 };
 
 // The stop request of a running operation, held for the object's life.

@@ -31,7 +31,7 @@ TEST_F(Processes, ListsCountsAndOpensTheChildUntilItEnds) {
     StepCounter counter;
     OwnedTable table, childModules;
     ASSERT_EQ(probe.ListProcesses(table.get(), counter.Window()), 0u);
-    EXPECT_EQ(static_cast<size_t>(StepCounter::TakeSteps()), table.size());
+    EXPECT_EQ(static_cast<size_t>(counter.TakeSteps()), table.size());
     EXPECT_STREQ(ProcessName(table.get(), child.Id()), "processes_helper.exe");
     EXPECT_STREQ(ProcessName(table.get(), GetCurrentProcessId()), "processes_test.exe");
     EXPECT_EQ(probe.ListProcesses(nullptr, nullptr), 1u);
@@ -65,7 +65,7 @@ TEST_F(Processes, StopRequestEndsTheListingAfterTheFirstProcess) {
     ASSERT_NE(stop.mutex, nullptr);
     EXPECT_EQ(probe.ListProcesses(stopped.get(), counter.Window()), static_cast<uint32_t>(kStoppedResult));
     EXPECT_EQ(stopped.size(), 1u);
-    EXPECT_EQ(StepCounter::TakeSteps(), 1);
+    EXPECT_EQ(counter.TakeSteps(), 1);
     // Without a progress window nothing checks for the request.
     EXPECT_EQ(probe.ListProcesses(unchecked.get(), nullptr), 0u);
     EXPECT_GT(unchecked.size(), 1u);
