@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <commctrl.h>
 
+#include "app/win/job_operations.h"
 #include "app/win/main_dialog.h"
 #include "resources/resource.h"
 
@@ -22,6 +23,7 @@ int RunApplication() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS | ICC_TREEVIEW_CLASSES};
     InitCommonControlsEx(&controls);
 
+    InstallJobOperations();
     {
         MainDialog dialog;
         dialog.DoModal();
