@@ -250,21 +250,6 @@ void AppendInstances(TextBuilder& text, const IdList* list) {
     }
 }
 
-const char* const kMonthNames[12] = {"January", "February", "March",     "April",   "May",      "June",
-                                     "July",    "August",   "September", "October", "November", "December"};
-
-// "%B %d, %Y %H:%M:%S" in English month names; false when the time is not a valid one.
-bool FormatModifiedTime(const FileTimeParts& t, char* out, size_t outSize) {
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 ||
-        t.second > 60) {
-        return false;
-    }
-    const int n = std::snprintf(out, outSize, "%s %02u, %04u %02u:%02u:%02u", kMonthNames[t.month - 1],
-                                unsigned{t.day}, unsigned{t.year}, unsigned{t.hour}, unsigned{t.minute},
-                                unsigned{t.second});
-    return n > 0 && static_cast<size_t>(n) < outSize;
-}
-
 bool EqualsIgnoringCase(const char* a, const char* b) {
     for (;; ++a, ++b) {
         if (FoldAscii(static_cast<unsigned char>(*a)) != FoldAscii(static_cast<unsigned char>(*b))) return false;
@@ -454,6 +439,19 @@ void FreeIdList(IdList* list) {
     if (!list) return;
     std::free(list->items);
     std::free(list);
+}
+
+bool FormatModifiedTime(const FileTimeParts& t, char* out, size_t outSize) {
+    static const char* const kMonthNames[12] = {"January", "February", "March",     "April",   "May",      "June",
+                                                "July",    "August",   "September", "October", "November", "December"};
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 ||
+        t.second > 60) {
+        return false;
+    }
+    const int n = std::snprintf(out, outSize, "%s %02u, %04u %02u:%02u:%02u", kMonthNames[t.month - 1],
+                                unsigned{t.day}, unsigned{t.year}, unsigned{t.hour}, unsigned{t.minute},
+                                unsigned{t.second});
+    return n > 0 && static_cast<size_t>(n) < outSize;
 }
 
 IdList* FindProcessIdsByName(const HashTable* processTable, IdList** idListInOut, const char* name) {

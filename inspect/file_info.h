@@ -98,6 +98,10 @@ struct VersionInfo {
     size_t GetProductVersion(char* out, size_t outSize) const;
 };
 
+// "%B %d, %Y %H:%M:%S" with English month names (the details' and the panel's time);
+// false when the time is not a valid one or does not fit.
+bool FormatModifiedTime(const FileTimeParts& time, char* out, size_t outSize);
+
 // Text of the instances field when no list is given.
 constexpr const char kNoInstancesText[] = "application does not loaded";
 

@@ -49,6 +49,54 @@ public:
     HTREEITEM GetSelectedItem() const { return TreeView_GetSelection(hwnd); }
     bool SelectItem(HTREEITEM item) const { return TreeView_SelectItem(hwnd, item) != FALSE; }
     UINT GetCount() const { return TreeView_GetCount(hwnd); }
+    HTREEITEM GetParentItem(HTREEITEM item) const { return TreeView_GetParent(hwnd, item); }
+    HTREEITEM GetChildItem(HTREEITEM item) const { return TreeView_GetChild(hwnd, item); }
+    HTREEITEM GetNextSiblingItem(HTREEITEM item) const { return TreeView_GetNextSibling(hwnd, item); }
+    bool DeleteItem(HTREEITEM item) const { return TreeView_DeleteItem(hwnd, item) != FALSE; }
+    LPARAM GetItemData(HTREEITEM item) const {
+        TVITEMW data = {};
+        data.mask = TVIF_PARAM | TVIF_HANDLE;
+        data.hItem = item;
+        return TreeView_GetItem(hwnd, &data) ? data.lParam : 0;
+    }
+    bool ItemHasChildren(HTREEITEM item) const {
+        TVITEMW data = {};
+        data.mask = TVIF_CHILDREN | TVIF_HANDLE;
+        data.hItem = item;
+        return TreeView_GetItem(hwnd, &data) && data.cChildren != 0;
+    }
+    // Data text: bytes in the system code page, zero-terminated in size bytes.
+    void GetItemTextAnsi(HTREEITEM item, char* text, int size) const {
+        if (size <= 0) return;
+        text[0] = '\0';
+        TVITEMA data = {};
+        data.mask = TVIF_TEXT | TVIF_HANDLE;
+        data.hItem = item;
+        data.pszText = text;
+        data.cchTextMax = size;
+        SendMessageA(hwnd, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&data));
+        text[size - 1] = '\0';
+    }
+    // State-image index of an item (0 when it has none).
+    UINT GetStateImage(HTREEITEM item) const {
+        return (TreeView_GetItemState(hwnd, item, TVIS_STATEIMAGEMASK) & TVIS_STATEIMAGEMASK) >> 12;
+    }
+    void SetStateImage(HTREEITEM item, UINT image) const {
+        TreeView_SetItemState(hwnd, item, INDEXTOSTATEIMAGEMASK(image), TVIS_STATEIMAGEMASK);
+    }
+    bool IsExpanded(HTREEITEM item) const {
+        return (TreeView_GetItemState(hwnd, item, TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
+    }
+};
+
+class ListBoxRef : public WindowRef {
+public:
+    void ResetContent() const { SendMessageW(hwnd, LB_RESETCONTENT, 0, 0); }
+    // Data text: bytes in the system code page.
+    int AddStringAnsi(const char* text) const {
+        return static_cast<int>(SendMessageA(hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
+    }
+    int GetCount() const { return static_cast<int>(SendMessageW(hwnd, LB_GETCOUNT, 0, 0)); }
 };
 
 // A menu bar loaded from a resource and attached to a window, which destroys it.
@@ -65,5 +113,10 @@ public:
     }
     void Enable(UINT command, bool enabled) const {
         EnableMenuItem(handle, command, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+    }
+    // The item's state flags (MF_CHECKED, MF_GRAYED, ...); 0 when it has none.
+    UINT GetState(UINT command) const {
+        const UINT state = GetMenuState(handle, command, MF_BYCOMMAND);
+        return state == static_cast<UINT>(-1) ? 0 : state;
     }
 };

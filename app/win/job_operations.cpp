@@ -1,8 +1,11 @@
 #include "app/win/job_operations.h"
 
 #include "jobs/win/worker_job.h"
+#include "report/win/process_tree.h"
+#include "report/win/report_writer.h"
 
 void InstallJobOperations() {
     JobOperation* operations = JobOperationTable();
-    (void)operations;
+    operations[BuildProcessTree] = BuildProcessTreeJob;
+    operations[WriteReport] = WriteReportJob;
 }

@@ -13,8 +13,6 @@ const int kOptionControlIds[5] = {IDC_OPT_AUTORUN, IDC_OPT_PROCESSES, IDC_OPT_CO
                                   IDC_MODULES_ALL};
 
 namespace {
-enum OptionIndex { OptAutorun, OptProcesses, OptConnections, OptModulesSelected, OptModulesAll };
-
 constexpr int kStateImageSize = 15;
 constexpr int kStateImageCount = 8;
 
@@ -40,6 +38,7 @@ void MainDialog::DoDataExchange() {
     tree.Attach(hwnd_, IDC_TREE);
     for (int i = 0; i < 10; ++i) fieldEdits[i].Attach(hwnd_, kFieldEditIds[i]);
     for (int i = 0; i < 5; ++i) optionControls[i].Attach(hwnd_, kOptionControlIds[i]);
+    recordList.Attach(hwnd_, IDC_LIST);
 }
 
 BOOL MainDialog::OnInitDialog() {
@@ -75,7 +74,19 @@ BOOL MainDialog::OnInitDialog() {
 
     probe = new SystemProbe();
 
-    BuildInitialProcessTree();
+    // The first live tree is built before the window is first shown.
+    auto* job = static_cast<WorkerJob*>(std::calloc(1, sizeof(WorkerJob)));
+    auto* params = static_cast<TreeJobParams*>(std::calloc(1, sizeof(TreeJobParams)));
+    if (job && params) {
+        params->tree = tree.hwnd;
+        job->kind = BuildProcessTree;
+        job->params = params;
+        RunTreeJob(job, false);
+    } else {
+        std::free(job);
+        std::free(params);
+        ShowMessageBox(L"严重错误:无法建立进程列表", MB_OK | MB_ICONSTOP, hwnd_);
+    }
     return TRUE;
 }
 
@@ -104,28 +115,44 @@ void MainDialog::BuildStateImages() {
     tree.SetStateImageList(stateImages);
 }
 
-void MainDialog::BuildInitialProcessTree() {
-    auto* job = static_cast<WorkerJob*>(std::calloc(1, sizeof(WorkerJob)));
-    auto* params = static_cast<TreeJobParams*>(std::calloc(1, sizeof(TreeJobParams)));
-    uint32_t result = JobFailed;
-    if (job && params) {
-        params->tree = tree.hwnd;
-        job->kind = BuildProcessTree;
-        job->viewMode = &viewMode;
-        job->probe = probe;
-        job->params = params;
-        params = nullptr;
-        result = RunJobWithProgress(job);
+bool MainDialog::OnCommand(UINT id) {
+    switch (id) {
+    case ID_FILE_EXIT:
+        EndDialog(IDCANCEL);
+        return true;
+    case ID_HELP_ABOUT:
+        ShowAbout();
+        return true;
+    case ID_HELP:
+        ShowHelp(HELP_FINDER);
+        return true;
+    case IDC_REFRESH:
+        OnRefresh();
+        return true;
+    case IDC_SAVE:
+        OnSave();
+        return true;
+    case IDC_OPT_PROCESSES:
+        OnProcessOptionClicked();
+        return true;
+    case IDC_LOCKED_DLL:
+        OnLockedModuleSearch();
+        return true;
+    case ID_VIEW_PROCESS_TREE:
+        OnProcessTree();
+        return true;
+    case ID_VIEW_AUTORUN:
+        OnCheckAutorun();
+        return true;
+    case ID_VIEW_LOAD_REPORT:
+        OnLoadReport(false);
+        return true;
+    case ID_VIEW_RELOAD_REPORT:
+        OnLoadReport(true);
+        return true;
+    default:
+        return false;
     }
-    std::free(params);
-    if (result == JobSucceeded) {
-        HTREEITEM first = tree.GetFirstVisibleItem();
-        if (first) TreeView_Select(tree.hwnd, first, TVGN_CARET);
-    } else {
-        if (result != JobCancelled) ShowMessageBox(L"严重错误:无法建立进程列表", MB_OK | MB_ICONSTOP, hwnd_);
-        tree.DeleteAllItems();
-    }
-    FreeWorkerJob(job);
 }
 
 void MainDialog::OnPaint() {
@@ -183,20 +210,26 @@ bool MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
         OnDestroy();
         return false;
     case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case ID_FILE_EXIT:
-            EndDialog(IDCANCEL);
+        if (HIWORD(wParam) == BN_CLICKED && OnCommand(LOWORD(wParam))) return true;
+        break;
+    case WM_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->idFrom != IDC_TREE) break;
+        // The tree sends the wide forms to this Unicode window; both forms carry the
+        // item handle, state and data at the same places.
+        const auto* notice = reinterpret_cast<const NMTREEVIEWW*>(lParam);
+        if (header->code == TVN_SELCHANGEDW || header->code == TVN_SELCHANGEDA) {
+            OnSelectionChanged(notice->itemNew.hItem, notice->itemNew.lParam);
+            *result = 0;
             return true;
-        case ID_HELP_ABOUT:
-            ShowAbout();
+        }
+        if (header->code == TVN_ITEMEXPANDINGW || header->code == TVN_ITEMEXPANDINGA) {
+            OnItemExpanding(notice->itemNew.hItem, notice->action);
+            *result = 0;
             return true;
-        case ID_HELP:
-            ShowHelp(HELP_FINDER);
-            return true;
-        default:
-            break;
         }
         break;
+    }
     default:
         break;
     }

@@ -12,6 +12,13 @@
 struct SystemProbe;
 struct HashTable;
 
+// What the main window's tree shows; every job receives the address of this byte.
+enum ViewMode : uint8_t {
+    LiveProcessView = 0,
+    AutorunView = 1,
+    ReportView = 2,
+};
+
 enum JobKind : uint32_t {
     BuildProcessTree = 0,
     WriteReport = 1,
