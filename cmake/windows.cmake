@@ -57,3 +57,11 @@ foreach(src ${win_helpers})
   add_executable(${name} ${src})
   target_link_libraries(${name} PRIVATE korvane_win)
 endforeach()
+
+# Whole-program timings under Wine, run by hand (docs/PERFORMANCE.md); not tests.
+file(GLOB win_benches CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/bench/win/*_bench.cpp)
+foreach(src ${win_benches})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src} $<TARGET_OBJECTS:korvane_res>)
+  target_link_libraries(${name} PRIVATE korvane_win)
+endforeach()
