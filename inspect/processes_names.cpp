@@ -1,5 +1,6 @@
 #include "inspect/processes_names.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -86,4 +87,13 @@ bool HasExeExtension(const char* path, const LeadByteOps& ops) {
     const size_t length = std::strlen(path);
     const PathParts parts = SplitPathParts(path, length, ops);
     return EqualsNoCase(path + length - parts.extensionLength, parts.extensionLength, ".EXE");
+}
+
+int32_t InsertProcessEntry(HashTable* table, uint32_t processId, const char* name) {
+    void* key = NewUInt32Key(processId);
+    char* value = NewText(name);
+    if (key && value && InsertEntry(table, key, sizeof processId, value)) return 0;
+    std::free(key);
+    std::free(value);
+    return 1;
 }

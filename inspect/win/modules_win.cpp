@@ -6,14 +6,11 @@
 #include "autorun/win/command_line_win.h"
 #include "inspect/processes_names.h"
 #include "inspect/win/file_info_win.h"
-#include "inspect/win/processes_win.h"
+#include "inspect/win/snapshots_win.h"
 #include "jobs/win/progress.h"
 #include "report/report_line.h"
 
 namespace {
-
-// Attempts at a module snapshot while the system answers that the process is changing.
-constexpr int kSnapshotAttempts = 8;
 
 // Inserts the handle (pointer-width key) and a copy of the path; a refused or failed
 // insert frees both. True when the module entered the table.
@@ -93,15 +90,6 @@ void WriteModuleLine(FILE* stream, const char* path, HMODULE handle) {
 }
 
 }  // namespace
-
-HANDLE TakeModuleSnapshot(SystemProbe* probe, uint32_t processId) {
-    for (int attempt = 0; attempt < kSnapshotAttempts; ++attempt) {
-        HANDLE snapshot = probe->CreateToolhelp32Snapshot(kModuleSnapshotFlags, processId);
-        if (IsSnapshotHandle(snapshot)) return snapshot;
-        if (!snapshot || GetLastError() != ERROR_BAD_LENGTH) break;
-    }
-    return nullptr;
-}
 
 uint32_t ListModulesPsapi(SystemProbe* probe, uint32_t processId, HashTable* table, HWND progressWindow) {
     if (!table) return 1;

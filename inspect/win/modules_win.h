@@ -37,7 +37,3 @@ uint32_t WriteProcessBlockPsapi(SystemProbe* probe, uint32_t processId, FILE* st
                                 HWND progressWindow);
 uint32_t WriteProcessBlockToolHelp(SystemProbe* probe, uint32_t processId, FILE* stream,
                                    const char* processName, HWND progressWindow);
-
-// A module snapshot of the process (both module widths on a 64-bit build), taken again
-// while the system answers that the process is changing; null when none can be taken.
-HANDLE TakeModuleSnapshot(SystemProbe* probe, uint32_t processId);
