@@ -44,6 +44,11 @@ size_t ProcessNameFromExeFile(const char* exeFile, size_t length, const LeadByte
 // True when the zero-terminated path's extension is ".EXE" in any case.
 bool HasExeExtension(const char* path, const LeadByteOps& ops);
 
+// True when two zero-terminated names are equal without regard to the case of their
+// single-byte characters; double-byte characters (whose trail byte may fall in A-Z or
+// a-z) must be equal byte for byte.
+bool EqualNamesNoCase(const char* a, const char* b, const LeadByteOps& ops);
+
 // The process table: a 4-byte process ID key and a malloc copy of the name per process.
 // Inserts a copy of the process ID and name; a refused (duplicate) or failed insert frees
 // both. 0 when inserted, 1 otherwise.
