@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "tests/inspect/perf_data_blocks.h"
+#include "tests/support/perf_data_blocks.h"
 
 namespace {
 
