@@ -21,6 +21,7 @@ HANDLE TakeProcessSnapshot(SystemProbe* probe) {
 }
 
 HANDLE TakeModuleSnapshot(SystemProbe* probe, uint32_t processId) {
+    if (processId == 0) return nullptr;
     for (int attempt = 0; attempt < kSnapshotAttempts; ++attempt) {
         HANDLE snapshot = probe->CreateToolhelp32Snapshot(kModuleSnapshotFlags, processId);
         if (IsSnapshotHandle(snapshot)) return snapshot;

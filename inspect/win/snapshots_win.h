@@ -19,4 +19,6 @@ HANDLE TakeProcessSnapshot(SystemProbe* probe);
 
 // A module snapshot of the process (both module widths on a 64-bit build), taken again
 // while the system answers that the process is changing; null when none can be taken.
+// Null for process ID 0, the idle process, which has no modules: the system would take
+// 0 for this process. Pass this process's own ID to list its modules.
 HANDLE TakeModuleSnapshot(SystemProbe* probe, uint32_t processId);

@@ -1,10 +1,14 @@
-// Module listing, module paths, display paths and report process blocks on a child that
-// loaded a DLL this test never loads: ToolHelp on Wine's default version, psapi on 5.2.
+// Module listing, module paths, display paths and report process blocks: on a child that
+// loaded a DLL this test never loads (ToolHelp on Wine's default version, psapi on 5.2),
+// and on a ToolHelp process list of fake entry points that holds the idle process.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "inspect/os_family.h"
 #include "inspect/win/modules_win.h"
@@ -145,6 +149,84 @@ TEST_F(Modules, ProcessBlockReadsBackAndStopsOnRequest) {
         EXPECT_EQ(list ? table.size() : lines.size(), 1u);
         EXPECT_EQ(counter.TakeSteps(), 1);
     }
+}
+
+// A ToolHelp system of fake entry points: the idle process (ID 0) and one process of two
+// modules. Like the real system, a module snapshot of ID 0 lists this program's modules.
+namespace fake {
+
+const std::pair<uint32_t, const char*> kProcesses[] = {{0, "[System Process]"}, {8, "C:\\WIN\\APP.EXE"}};
+const struct { uint32_t processId; uintptr_t handle; const char* path; } kModules[] = {
+    {8, 0x400000, "C:\\WIN\\APP.EXE"}, {8, 0x10000000, "C:\\WIN\\LIB.DLL"}, {0, 0x500000, "C:\\KORVANE\\SELF.EXE"}};
+
+std::map<HANDLE, std::pair<uint32_t, size_t>> g_snapshots;  // the process asked about, the next entry
+
+// A real handle, since the code closes it.
+HANDLE WINAPI Snapshot(DWORD, DWORD processId) {
+    HANDLE snapshot = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_snapshots[snapshot] = {processId == GetCurrentProcessId() ? 0 : processId, 0};
+    return snapshot;
+}
+BOOL WINAPI ProcessNext(HANDLE snapshot, ProcessEntry* entry) {
+    size_t& at = g_snapshots[snapshot].second;
+    if (at >= std::size(kProcesses)) return FALSE;
+    entry->th32ProcessID = kProcesses[at].first;
+    std::strcpy(entry->szExeFile, kProcesses[at++].second);
+    return TRUE;
+}
+BOOL WINAPI ProcessFirst(HANDLE snapshot, ProcessEntry* entry) {
+    g_snapshots[snapshot].second = 0;
+    return ProcessNext(snapshot, entry);
+}
+BOOL WINAPI ModuleNext(HANDLE snapshot, ModuleEntry* entry) {
+    auto& [processId, at] = g_snapshots[snapshot];
+    while (at < std::size(kModules) && kModules[at].processId != processId) ++at;
+    if (at >= std::size(kModules)) return FALSE;
+    entry->hModule = reinterpret_cast<HMODULE>(kModules[at].handle);
+    std::strcpy(entry->szExePath, kModules[at++].path);
+    return TRUE;
+}
+BOOL WINAPI ModuleFirst(HANDLE snapshot, ModuleEntry* entry) {
+    g_snapshots[snapshot].second = 0;
+    return ModuleNext(snapshot, entry);
+}
+
+}  // namespace fake
+
+// The idle process has no modules: it adds none to the count, has no module path, and
+// its report block is its process line (and on the psapi route the closing line); a
+// direct module listing of ID 0 still means this program.
+TEST(IdleProcess, HasNoModulesOnEitherRoute) {
+    SystemProbe probe;
+    probe.listProcesses = ListProcessesToolHelp;
+    probe.listModules = ListModulesToolHelp;
+    probe.countProcessItems = CountProcessItemsToolHelp;
+    probe.findModulePath = FindModulePathToolHelp;
+    probe.writeProcessBlock = WriteProcessBlockToolHelp;
+    probe.createToolhelp32Snapshot = fake::Snapshot;
+    probe.process32First = fake::ProcessFirst;
+    probe.process32Next = fake::ProcessNext;
+    probe.module32First = fake::ModuleFirst;
+    probe.module32Next = fake::ModuleNext;
+
+    OwnedTable processes, own;
+    ASSERT_EQ(probe.ListProcesses(processes.get(), nullptr), 0u);
+    EXPECT_EQ(TableValues(processes.get()), Lines({"[System Process]", "APP.EXE"}));
+    EXPECT_EQ(probe.CountProcessItems(0), 2u);
+    EXPECT_EQ(probe.CountProcessItems(1), 4u);
+    EXPECT_EQ(probe.FindModulePath(0, reinterpret_cast<HMODULE>(0x500000)).length, 0u);
+    EXPECT_STREQ(probe.FindModulePath(8, reinterpret_cast<HMODULE>(0x10000000)).path, "C:\\WIN\\LIB.DLL");
+    ASSERT_EQ(probe.ListModules(0, own.get(), nullptr), 0u);
+    EXPECT_EQ(TableValues(own.get()), Lines({"C:\\KORVANE\\SELF.EXE"}));
+
+    Lines lines;
+    EXPECT_EQ(WriteBlock(probe, 0, "[System Process]", nullptr, &lines), 0u);
+    EXPECT_EQ(lines, Lines({"04008019|PROCESS|[System Process]|0||||||"}));
+    EXPECT_EQ(WriteBlock(probe, 8, "APP.EXE", nullptr, &lines), 0u);
+    EXPECT_EQ(lines.size(), 3u);
+    probe.writeProcessBlock = WriteProcessBlockPsapi;
+    EXPECT_EQ(WriteBlock(probe, 0, "Idle", nullptr, &lines), 0u);
+    EXPECT_EQ(lines, Lines({"04008019|PROCESS|Idle|0||||||", "--------|"}));
 }
 
 }  // namespace
