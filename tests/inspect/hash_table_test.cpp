@@ -73,12 +73,12 @@ TEST_F(HashTableTest, WholeKeysDecideAndIterationKeepsInsertionOrder) {
     EXPECT_EQ(seen, expected);
     const uint32_t id = 0x200, absent = 0x400, sameBucket = 0x300;
     ASSERT_EQ(HashKey(&id, 4), HashKey(&sameBucket, 4));
-    const uint64_t handle = 0x200400000ull;
+    const uint64_t handle = 0x200400000ull, wideId = 0x200;
     ASSERT_NE(FindEntry(t, &id, 4), nullptr);
     EXPECT_EQ(FindEntry(t, &id, 4)->key, expected[2]);
     EXPECT_EQ(FindEntry(t, &handle, 8)->key, expected[5]);
     EXPECT_EQ(FindEntry(t, &absent, 4), nullptr);
-    EXPECT_EQ(FindEntry(t, &id, 8), nullptr) << "the length is part of the key";
+    EXPECT_EQ(FindEntry(t, &wideId, 8), nullptr) << "the length is part of the key";
     DestroyTable(t, 1);
 }
 

@@ -65,12 +65,10 @@ int32_t QueryPerf(void* context, const char* valueName, uint8_t* buffer, uint32_
     return fits ? kPerfQueryOk : kPerfQueryMoreData;
 }
 
-// ASCII stays, everything else becomes '?'; cut short at outSize.
+// The shared conversion, noting the longest name it was handed.
 void ToAnsi(void* context, const uint16_t* text, size_t length, char* out, size_t outSize) {
     if (context && length > Sys(context).longestConversion) Sys(context).longestConversion = length;
-    size_t n = 0;
-    for (; n < length && n + 1 < outSize; ++n) out[n] = text[n] < 0x80 ? static_cast<char>(text[n]) : '?';
-    out[n] = '\0';
+    AsciiNameToAnsi(context, text, length, out, outSize);
 }
 
 uint32_t CountModules(void* context, uint32_t processId) {
