@@ -250,7 +250,6 @@ TEST(PerfData, FailuresListAndCountNothing) {
         [](FakeSystem& s) { s.counters = CounterList({"784", "ID Process"}); },  // no process object
         [](FakeSystem& s) { s.countersFail = true; },
         [](FakeSystem& s) { s.counters = CounterList({"230", "Process"}); },  // no ID counter
-        [](FakeSystem& s) { s.perf.resize(s.perf.size() - 4); },
     };
     for (size_t i = 0; i < std::size(spoils); ++i) {
         SCOPED_TRACE(i);

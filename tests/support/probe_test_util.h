@@ -43,8 +43,7 @@ inline std::string OwnPath() {
     return GetModuleFileNameA(nullptr, path, MAX_PATH) < MAX_PATH ? path : "";
 }
 
-// A file beside this program, in the system folder, or (new and empty) in the temporary folder.
-inline std::string BesideProgram(const char* name) { return OwnPath().substr(0, OwnPath().rfind('\\') + 1) + name; }
+// A file in the system folder, or a new empty one in the temporary folder.
 inline std::string SystemFile(const char* name) {
     char folder[MAX_PATH] = {};
     return GetSystemDirectoryA(folder, MAX_PATH) < MAX_PATH ? std::string(folder) + "\\" + name : "";
@@ -111,7 +110,7 @@ public:
         ADD_FAILURE() << "process " << id << " still opens after it was ended";
     }
     uint32_t Id() const { return info_.dwProcessId; }
-    static std::string Path() { return BesideProgram("processes_helper.exe"); }
+    static std::string Path() { return OwnPath().substr(0, OwnPath().rfind('\\') + 1) + "processes_helper.exe"; }
 
 private:
     PROCESS_INFORMATION info_ = {};

@@ -15,7 +15,6 @@
 #include "inspect/win/os_family_win.h"
 #include "inspect/win/processes_win.h"
 #include "inspect/win/system_probe.h"
-#include "report/report_line.h"
 #include "tests/support/probe_test_util.h"
 
 namespace {
@@ -28,20 +27,14 @@ std::string Hex(uintptr_t number) {
     return text;
 }
 
-// A record line read back: its level (0 when it does not parse), text and group A fields.
-uint32_t Parse(const std::string& line, Lines* textAndFields) {
-    char* text = nullptr;
-    char* groupBText = nullptr;
-    uint32_t level = 0, hasChildren = 0;
-    ItemRecord* groupA = nullptr;
-    ItemRecord* groupB = nullptr;
-    if (ParseReportLine(line.c_str(), &text, &groupBText, &level, &hasChildren, &groupA, &groupB) != 1) level = 0;
-    *textAndFields = {TakeText(text)};
-    for (uint32_t i = 1; groupA && i <= groupA->count; ++i) textAndFields->push_back(ItemRecordField(groupA, i));
-    std::free(groupBText);
-    FreeItemRecord(groupA);
-    FreeItemRecord(groupB);
-    return level;
+// The fields of a report line.
+Lines Fields(const std::string& line) {
+    Lines fields;
+    for (size_t start = 0, bar;; start = bar + 1) {
+        bar = line.find('|', start);
+        fields.push_back(line.substr(start, bar == std::string::npos ? bar : bar - start));
+        if (bar == std::string::npos) return fields;
+    }
 }
 
 class Modules : public ::testing::Test {
@@ -115,24 +108,22 @@ TEST_F(Modules, FindsModuleAndImagePathsWhileTheProcessRuns) {
 }
 
 TEST_F(Modules, ProcessBlockReadsBackAndStopsOnRequest) {
-    Lines lines, fields;
+    Lines lines;
     ASSERT_EQ(WriteBlock(probe, child.Id(), "processes_helper.exe", nullptr, &lines), 0u);
     ASSERT_EQ(lines.size(), 1 + modules.size() + psapi);  // only the psapi block ends with a separator
     EXPECT_EQ(lines.back() == "--------|", psapi);
     EXPECT_EQ(lines[0], "04008019|PROCESS|processes_helper.exe|" + Hex(child.Id()) + "||||||");
-    EXPECT_EQ(Parse(lines[0], &fields), 1u);
     bool sawDll = false;
     for (size_t i = 1; i <= modules.size(); ++i) {
-        SCOPED_TRACE(lines[i]);
-        ASSERT_EQ(lines[i].compare(0, 16, "04008012|MODULE|"), 0);
-        EXPECT_EQ(Parse(lines[i], &fields), 2u);
-        ASSERT_EQ(fields.size(), 9u);
-        // The path as the system reports it; the instances field is the handle with all its digits.
-        const HMODULE handle = ModuleHandleOf(modules.get(), Upper(fields[0]));
-        ASSERT_NE(handle, nullptr);
-        EXPECT_EQ(fields[1], Hex(reinterpret_cast<uintptr_t>(handle)));
-        EXPECT_EQ(Upper(fields[2]), Upper(fields[0]));
-        EXPECT_TRUE(handle != dll || !fields[4].empty());  // the file's size
+        // Code, "MODULE", the path as the system reports it, then the details of the file
+        // with the module handle (all its digits) as the instances field.
+        const Lines fields = Fields(lines[i]);
+        ASSERT_EQ(fields.size(), 11u) << lines[i];
+        const HMODULE handle = ModuleHandleOf(modules.get(), Upper(fields[2]));
+        ASSERT_NE(handle, nullptr) << lines[i];
+        EXPECT_EQ(fields[0] + fields[1] + fields[3], "04008012MODULE" + Hex(reinterpret_cast<uintptr_t>(handle)));
+        EXPECT_EQ(Upper(fields[4]), Upper(fields[2]));
+        EXPECT_TRUE(handle != dll || !fields[6].empty()) << "the file's size";
         sawDll = sawDll || handle == dll;
     }
     EXPECT_TRUE(sawDll);

@@ -93,8 +93,7 @@ TEST(EmptySlots, AnswerNeutralValuesUntilBoundAgain) {
     EXPECT_EQ(probe.ListModules(0, table.get(), nullptr), 0u);
     EXPECT_EQ(table.size(), 0u);
     EXPECT_EQ(probe.CountProcessItems(1), 0u);
-    const ModulePathResult path = probe.FindModulePath(GetCurrentProcessId(), GetModuleHandleA(nullptr));
-    EXPECT_EQ(path.length + path.path[0], 0u);
+    EXPECT_EQ(probe.FindModulePath(GetCurrentProcessId(), GetModuleHandleA(nullptr)).path[0], '\0');
     EXPECT_EQ(probe.ScanAutoruns(nullptr, nullptr), 0u);
     Lines lines;
     EXPECT_EQ(WriteBlock(probe, GetCurrentProcessId(), "x.exe", nullptr, &lines), 0u);
