@@ -71,8 +71,10 @@ TEST_F(HashTableTest, WholeKeysDecideAndIterationKeepsInsertionOrder) {
     std::vector<void*> seen;
     for (HashTableNode* e = FirstEntry(t); e; e = NextEntry(e)) seen.push_back(e->key);
     EXPECT_EQ(seen, expected);
-    const uint32_t id = 0x200, absent = 0x400, sameBucket = 0x300;
+    // The hash reads the first byte only, sign-extended: sum of (byte + i) for i = length .. 0.
+    const uint32_t id = 0x200, absent = 0x400, sameBucket = 0x300, high = 0xF0;
     ASSERT_EQ(HashKey(&id, 4), HashKey(&sameBucket, 4));
+    EXPECT_EQ(HashKey(&high, 4), static_cast<uint32_t>(5 * -16 + 10));
     const uint64_t handle = 0x200400000ull, wideId = 0x200;
     ASSERT_NE(FindEntry(t, &id, 4), nullptr);
     EXPECT_EQ(FindEntry(t, &id, 4)->key, expected[2]);
