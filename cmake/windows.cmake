@@ -40,9 +40,9 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh)
 
 file(GLOB_RECURSE win_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*/win/*_test.cpp)
-foreach(src ${win_tests})
-  get_filename_component(name ${src} NAME_WE)
-  add_executable(${name} ${src} $<TARGET_OBJECTS:korvane_res>)
+korvane_test_programs(wintest ${win_tests})
+foreach(name ${wintest_names})
+  add_executable(${name} ${wintest_${name}} $<TARGET_OBJECTS:korvane_res>)
   target_link_libraries(${name} PRIVATE korvane_win gtest gtest_main)
   add_test(NAME win.${name} COMMAND ${name})
   # Every Windows test shares the build tree's Wine prefix and display, and some

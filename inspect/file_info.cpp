@@ -250,13 +250,6 @@ void AppendInstances(TextBuilder& text, const IdList* list) {
     }
 }
 
-bool EqualsIgnoringCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        if (FoldAscii(static_cast<unsigned char>(*a)) != FoldAscii(static_cast<unsigned char>(*b))) return false;
-        if (*a == '\0') return true;
-    }
-}
-
 }  // namespace
 
 bool FindVersionValue(const void* block, size_t blockSize, const char* subBlock, VersionValue* value) {
@@ -454,12 +447,13 @@ bool FormatModifiedTime(const FileTimeParts& t, char* out, size_t outSize) {
     return n > 0 && static_cast<size_t>(n) < outSize;
 }
 
-IdList* FindProcessIdsByName(const HashTable* processTable, IdList** idListInOut, const char* name) {
+IdList* FindProcessIdsByName(const HashTable* processTable, IdList** idListInOut, const char* name,
+                             const LeadByteOps& leadBytes) {
     if (!processTable || !idListInOut) return nullptr;
     if (!name) return *idListInOut;
     for (const HashTableNode* node = FirstEntry(processTable); node; node = NextEntry(node)) {
         if (!node->key || node->keyLength < 4 || !node->value) continue;
-        if (!EqualsIgnoringCase(static_cast<const char*>(node->value), name)) continue;
+        if (!EqualNamesNoCase(static_cast<const char*>(node->value), name, leadBytes)) continue;
         uint32_t processId;
         std::memcpy(&processId, node->key, sizeof processId);
         if (!AppendIdListNumber(idListInOut, processId)) break;

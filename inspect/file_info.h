@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "inspect/hash_table.h"
+#include "inspect/processes_names.h"
 
 // The running instances of a file: {kind, count, items}. items holds count numbers,
 // each stored in a pointer-width slot (process IDs, or a module handle, which is
@@ -111,10 +112,12 @@ constexpr const char kNoInstancesText[] = "application does not loaded";
 char* GetFileDetails(const FileInfoOps* ops, char** detailsOut, const char* path, IdList* idList);
 
 // Appends to *idListInOut the process ID of every entry of processTable (4-byte process
-// ID key, name text value) whose name equals name without regard to ASCII case, in
+// ID key, name text value) whose name equals name without regard to the case of its
+// single-byte characters (EqualNamesNoCase with the code page's lead bytes), in
 // insertion order, creating the list on the first match. Returns the list *idListInOut
 // then holds. Null table or null idListInOut: null, nothing changed.
-IdList* FindProcessIdsByName(const HashTable* processTable, IdList** idListInOut, const char* name);
+IdList* FindProcessIdsByName(const HashTable* processTable, IdList** idListInOut, const char* name,
+                             const LeadByteOps& leadBytes);
 
 // A list of one number (a module handle or a process ID); null when out of memory.
 IdList* NewIdList(uintptr_t number);

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "inspect/processes_names.h"
+
 namespace {
 
 // Layout of the performance-data block and its object type (byte offsets).
@@ -280,15 +282,6 @@ int32_t QueryPerfData(const PerfDataOps& ops, const char* valueName, uint8_t** b
         if (next > kPerfMaxBlockSize) return 1;
         capacity = static_cast<uint32_t>(next);
     }
-}
-
-int32_t InsertProcessEntry(HashTable* table, uint32_t processId, const char* name) {
-    void* key = NewUInt32Key(processId);
-    char* value = NewText(name);
-    if (key && value && InsertEntry(table, key, sizeof processId, value)) return 0;
-    std::free(key);
-    std::free(value);
-    return 1;
 }
 
 namespace {

@@ -128,7 +128,3 @@ int32_t ListPerfProcesses(const PerfDataOps& ops, HashTable* table, PerfAfterIns
 // Number of instances, plus with includeModules the modules of every real process.
 // 0 on any failure.
 uint32_t CountPerfProcessItems(const PerfDataOps& ops, int includeModules);
-
-// Inserts a copy of the process ID and name; a refused or failed insert frees both.
-// 0 when inserted, 1 otherwise.
-int32_t InsertProcessEntry(HashTable* table, uint32_t processId, const char* name);

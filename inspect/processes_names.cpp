@@ -1,5 +1,6 @@
 #include "inspect/processes_names.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -8,15 +9,16 @@ bool IsLead(const LeadByteOps& ops, char c) {
     return ops.isLeadByte != nullptr && ops.isLeadByte(ops.context, static_cast<unsigned char>(c)) != 0;
 }
 
+unsigned char FoldUpper(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
+}
+
 // True when the range equals the ASCII text without regard to ASCII case.
 bool EqualsNoCase(const char* text, size_t length, const char* ascii) {
     if (std::strlen(ascii) != length) return false;
     for (size_t i = 0; i < length; ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        unsigned char a = static_cast<unsigned char>(ascii[i]);
-        if (c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - 'a' + 'A');
-        if (a >= 'a' && a <= 'z') a = static_cast<unsigned char>(a - 'a' + 'A');
-        if (c != a) return false;
+        if (FoldUpper(text[i]) != FoldUpper(ascii[i])) return false;
     }
     return true;
 }
@@ -86,4 +88,29 @@ bool HasExeExtension(const char* path, const LeadByteOps& ops) {
     const size_t length = std::strlen(path);
     const PathParts parts = SplitPathParts(path, length, ops);
     return EqualsNoCase(path + length - parts.extensionLength, parts.extensionLength, ".EXE");
+}
+
+bool EqualNamesNoCase(const char* a, const char* b, const LeadByteOps& ops) {
+    if (!a || !b) return false;
+    for (size_t i = 0;;) {
+        // A lead byte with its trail: the same two bytes on both sides. b[i + 1] is read
+        // only after b[i] matched a non-zero byte.
+        if (IsLead(ops, a[i]) && a[i + 1] != '\0') {
+            if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+            i += 2;
+            continue;
+        }
+        if (FoldUpper(a[i]) != FoldUpper(b[i])) return false;
+        if (a[i] == '\0') return true;
+        ++i;
+    }
+}
+
+int32_t InsertProcessEntry(HashTable* table, uint32_t processId, const char* name) {
+    void* key = NewUInt32Key(processId);
+    char* value = NewText(name);
+    if (key && value && InsertEntry(table, key, sizeof processId, value)) return 0;
+    std::free(key);
+    std::free(value);
+    return 1;
 }

@@ -1,12 +1,16 @@
 // Process and module names taken from executable paths: the split of a path into
 // drive, directory, base name and extension, the name a process snapshot entry is
-// listed under, and the ".EXE" test of module paths.
+// listed under, the ".EXE" test of module paths, and the process table those names
+// are entered into by both process routes.
 //
 // Paths are ANSI bytes, possibly double-byte: the split walks whole characters, so
 // the trail byte of a double-byte character is never taken for a separator or a dot.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+#include "inspect/hash_table.h"
 
 // Non-zero when byte is a lead byte of the ANSI code page; null: a single-byte code page.
 using LeadByteTest = int (*)(void* context, unsigned char byte);
@@ -39,3 +43,13 @@ size_t ProcessNameFromExeFile(const char* exeFile, size_t length, const LeadByte
 
 // True when the zero-terminated path's extension is ".EXE" in any case.
 bool HasExeExtension(const char* path, const LeadByteOps& ops);
+
+// True when two zero-terminated names are equal without regard to the case of their
+// single-byte characters; double-byte characters (whose trail byte may fall in A-Z or
+// a-z) must be equal byte for byte.
+bool EqualNamesNoCase(const char* a, const char* b, const LeadByteOps& ops);
+
+// The process table: a 4-byte process ID key and a malloc copy of the name per process.
+// Inserts a copy of the process ID and name; a refused (duplicate) or failed insert frees
+// both. 0 when inserted, 1 otherwise.
+int32_t InsertProcessEntry(HashTable* table, uint32_t processId, const char* name);

@@ -16,6 +16,7 @@
 #include "inspect/win/file_info_win.h"
 #include "inspect/win/os_description_win.h"
 #include "inspect/win/processes_win.h"
+#include "inspect/win/snapshots_win.h"
 #include "inspect/win/system_probe.h"
 #include "report/report_line.h"
 #include "resources/resource.h"

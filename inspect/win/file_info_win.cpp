@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "inspect/win/snapshots_win.h"
+
 static_assert(sizeof(wchar_t) == 2, "UTF-16 wide characters");
 
 namespace {
@@ -72,4 +74,8 @@ const FileInfoOps* SystemFileInfoOps() { return &kSystemFileInfoOps; }
 
 char* GetFileDetails(char** detailsOut, const char* path, IdList* idList) {
     return GetFileDetails(&kSystemFileInfoOps, detailsOut, path, idList);
+}
+
+IdList* FindProcessIdsByName(const HashTable* processTable, IdList** idListInOut, const char* name) {
+    return FindProcessIdsByName(processTable, idListInOut, name, SystemLeadByteOps());
 }

@@ -9,3 +9,6 @@ const FileInfoOps* SystemFileInfoOps();
 
 // GetFileDetails with the system's operations.
 char* GetFileDetails(char** detailsOut, const char* path, IdList* idList);
+
+// FindProcessIdsByName with the lead bytes of the system's code page.
+IdList* FindProcessIdsByName(const HashTable* processTable, IdList** idListInOut, const char* name);

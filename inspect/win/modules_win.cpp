@@ -6,14 +6,11 @@
 #include "autorun/win/command_line_win.h"
 #include "inspect/processes_names.h"
 #include "inspect/win/file_info_win.h"
-#include "inspect/win/processes_win.h"
+#include "inspect/win/snapshots_win.h"
 #include "jobs/win/progress.h"
 #include "report/report_line.h"
 
 namespace {
-
-// Attempts at a module snapshot while the system answers that the process is changing.
-constexpr int kSnapshotAttempts = 8;
 
 // Inserts the handle (pointer-width key) and a copy of the path; a refused or failed
 // insert frees both. True when the module entered the table.
@@ -94,15 +91,6 @@ void WriteModuleLine(FILE* stream, const char* path, HMODULE handle) {
 
 }  // namespace
 
-HANDLE TakeModuleSnapshot(SystemProbe* probe, uint32_t processId) {
-    for (int attempt = 0; attempt < kSnapshotAttempts; ++attempt) {
-        HANDLE snapshot = probe->CreateToolhelp32Snapshot(kModuleSnapshotFlags, processId);
-        if (IsSnapshotHandle(snapshot)) return snapshot;
-        if (!snapshot || GetLastError() != ERROR_BAD_LENGTH) break;
-    }
-    return nullptr;
-}
-
 uint32_t ListModulesPsapi(SystemProbe* probe, uint32_t processId, HashTable* table, HWND progressWindow) {
     if (!table) return 1;
     HANDLE process = processId == 0 ? GetCurrentProcess() : OpenProcess(kInspectProcessAccess, FALSE, processId);
@@ -152,6 +140,7 @@ ModulePathResult FindModulePathPsapi(SystemProbe* probe, uint32_t processId, HMO
                                      uintptr_t) {
     ModulePathResult result;
     std::memset(&result, 0, sizeof result);
+    if (processId == 0) return result;  // the idle process has no modules
     HANDLE process = OpenProcess(kInspectProcessAccess, FALSE, processId);
     if (!process) return result;
     uint32_t count = 0;
@@ -187,28 +176,28 @@ ModulePathResult FindModulePathToolHelp(SystemProbe* probe, uint32_t processId, 
 
 uint32_t WriteProcessBlockPsapi(SystemProbe* probe, uint32_t processId, FILE* stream, const char* processName,
                                 HWND progressWindow) {
-    HANDLE process = OpenProcess(kInspectProcessAccess, FALSE, processId);
-    if (!process) return 1;
-    uint32_t result = 0;
-    WriteProcessLine(stream, processId, processName);
-    if (StepProgress(progressWindow, &result)) {
-        CloseHandle(process);
-        return result;
+    // The idle process (ID 0) is not opened: it has no modules, so its block is the
+    // process line and the closing line.
+    HANDLE process = nullptr;
+    if (processId != 0) {
+        process = OpenProcess(kInspectProcessAccess, FALSE, processId);
+        if (!process) return 1;
     }
+    uint32_t result = 0;
     uint32_t count = 0;
-    HMODULE* handles = ReadModuleHandles(probe, process, kWriteModulesCapacity, &count);
-    for (uint32_t i = 0; handles && i < count; ++i) {
+    HMODULE* handles = nullptr;
+    WriteProcessLine(stream, processId, processName);
+    bool stopped = StepProgress(progressWindow, &result);
+    if (!stopped && process) handles = ReadModuleHandles(probe, process, kWriteModulesCapacity, &count);
+    for (uint32_t i = 0; handles && i < count && !stopped; ++i) {
         char path[kModulePathSize];
         ReadModuleName(probe, process, handles[i], path);
         WriteModuleLine(stream, path, handles[i]);
-        if (StepProgress(progressWindow, &result)) {
-            std::free(handles);
-            CloseHandle(process);
-            return result;
-        }
+        stopped = StepProgress(progressWindow, &result);
     }
     std::free(handles);
-    CloseHandle(process);
+    if (process) CloseHandle(process);
+    if (stopped) return result;
     WriteSeparatorLine(stream, 0, "");
     return 0;
 }
@@ -218,6 +207,7 @@ uint32_t WriteProcessBlockToolHelp(SystemProbe* probe, uint32_t processId, FILE*
     uint32_t result = 0;
     WriteProcessLine(stream, processId, processName);
     if (StepProgress(progressWindow, &result)) return result;
+    if (processId == 0) return 0;  // the idle process has no modules
     HANDLE snapshot = TakeModuleSnapshot(probe, processId);
     if (!snapshot) return 1;
     ModuleEntry entry = EmptyModuleEntry();

@@ -6,7 +6,8 @@
 #include <cstring>
 
 #include "inspect/perf_data.h"
-#include "inspect/win/modules_win.h"
+#include "inspect/processes_names.h"
+#include "inspect/win/snapshots_win.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/progress.h"
 
@@ -18,10 +19,6 @@ constexpr char kPerflibKey[] = "software\\microsoft\\windows nt\\currentversion\
 constexpr unsigned kEnglishLanguage = 9;
 // Module handles asked for per process while counting.
 constexpr DWORD kCountModulesBytes = 16384;
-
-int QueryLeadByte(void*, unsigned char byte) { return IsDBCSLeadByte(byte) ? 1 : 0; }
-
-const LeadByteOps kSystemLeadByteOps = {QueryLeadByte, nullptr};
 
 int32_t QueryValue(HKEY key, const char* valueName, uint8_t* buffer, uint32_t* size) {
     DWORD bytes = buffer ? *size : 0;
@@ -64,14 +61,7 @@ int32_t AfterInstance(void* progressWindow) {
     return StepProgress(static_cast<HWND>(progressWindow), &result) ? static_cast<int32_t>(result) : 0;
 }
 
-HANDLE TakeProcessSnapshot(SystemProbe* probe) {
-    HANDLE snapshot = probe->CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    return IsSnapshotHandle(snapshot) ? snapshot : nullptr;
-}
-
 }  // namespace
-
-const LeadByteOps& SystemLeadByteOps() { return kSystemLeadByteOps; }
 
 void PerfNameToAnsi(const uint16_t* text, size_t length, char* out, size_t outSize) {
     if (!out || outSize == 0) return;
@@ -153,7 +143,7 @@ uint32_t ListProcessesToolHelp(SystemProbe* probe, HashTable* table, HWND progre
     do {
         char name[kProcessNameSize];
         ProcessNameFromExeFile(entry.szExeFile, strnlen(entry.szExeFile, sizeof entry.szExeFile),
-                               kSystemLeadByteOps, name, sizeof name);
+                               SystemLeadByteOps(), name, sizeof name);
         // A refused duplicate ID leaves that entry out.
         InsertProcessEntry(table, entry.th32ProcessID, name);
         if (StepProgress(progressWindow, &result)) break;

@@ -8,7 +8,6 @@
 
 #include "inspect/hash_table.h"
 #include "inspect/perf_data.h"
-#include "inspect/processes_names.h"
 
 struct SystemProbe;
 
@@ -23,9 +22,6 @@ uint32_t CountProcessItemsToolHelp(SystemProbe* probe, int includeModules);
 
 // True when the process can be opened for query and memory reading.
 bool CanOpenProcess(uint32_t processId);
-
-// Lead bytes of the system's ANSI code page.
-const LeadByteOps& SystemLeadByteOps();
 
 // The system side of the performance-data walk, open for one operation: the English
 // counter-name key (null when it cannot be opened) and the probe for module counts.

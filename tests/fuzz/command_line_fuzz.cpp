@@ -6,7 +6,7 @@
 #include <string>
 
 #include "autorun/command_line.h"
-#include "tests/autorun/command_line_fake.h"
+#include "tests/support/command_line_fake.h"
 
 namespace {
 

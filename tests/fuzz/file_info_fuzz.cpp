@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "tests/inspect/file_info_blocks.h"
+#include "tests/support/version_blocks.h"
 
 namespace {
 

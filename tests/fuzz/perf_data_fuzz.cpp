@@ -8,15 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "tests/inspect/perf_data_blocks.h"
+#include "tests/support/perf_data_blocks.h"
 
 namespace {
-
-void ToAnsi(void*, const uint16_t* text, size_t length, char* out, size_t outSize) {
-    size_t n = 0;
-    for (; n < length && n + 1 < outSize; ++n) out[n] = text[n] < 0x80 ? static_cast<char>(text[n]) : '?';
-    out[n] = '\0';
-}
 
 const std::vector<uint8_t> kTemplate =
     PerfBlock({{u"Idle", 0}, {u"System", 4}, {u"_Total", 0}, {u"app", 1234}}, 16, {{6, 8}, {784, 16}});
@@ -53,10 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t candidates[] = {784, 6, size >= 12 ? static_cast<uint32_t>(data[8]) : 0u};
     visits = 0;
     const int32_t result =
-        WalkPerfProcesses(block.data(), block.size(), candidates, 3, ToAnsi, nullptr, Check, nullptr);
+        WalkPerfProcesses(block.data(), block.size(), candidates, 3, AsciiNameToAnsi, nullptr, Check, nullptr);
     if (result != 0 && visits != 0) __builtin_trap();  // a malformed block visits nothing
     PerfProcessIds ids;
-    const int32_t counted = CollectPerfProcessIds(block.data(), block.size(), candidates, 3, ToAnsi, nullptr, &ids);
+    const int32_t counted = CollectPerfProcessIds(block.data(), block.size(), candidates, 3, AsciiNameToAnsi, nullptr, &ids);
     if (counted != result || ids.instanceCount != visits || ids.idCount > ids.instanceCount) __builtin_trap();
 
     std::vector<char> list(data, data + size);  // exactly sized

@@ -1,5 +1,5 @@
 // Snapshot paths split and reduced to process names, single- and double-byte, into
-// buffers of every small size.
+// buffers of every small size; names compared with their own tails.
 #include "inspect/processes_names.h"
 
 #include <cstdint>
@@ -7,14 +7,13 @@
 #include <cstring>
 #include <vector>
 
-static int GbkLeadByte(void*, unsigned char byte) { return byte >= 0x81 && byte <= 0xFE ? 1 : 0; }
+#include "tests/support/lead_bytes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const size_t outSize = data[0] % 24;
     std::vector<char> path(data + 1, data + size);  // exact size: a read past the end is caught
-    const LeadByteOps modes[2] = {{nullptr, nullptr}, {GbkLeadByte, nullptr}};
-    for (const LeadByteOps& ops : modes) {
+    for (const LeadByteOps& ops : {kSingleByte, kGbk}) {
         const PathParts parts = SplitPathParts(path.data(), path.size(), ops);
         const size_t length = path.empty() ? 0 : strnlen(path.data(), path.size());
         if (parts.driveLength + parts.directoryLength + parts.baseLength + parts.extensionLength != length) {
@@ -27,6 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<char> terminated(path.begin(), path.end());
         terminated.push_back('\0');
         HasExeExtension(terminated.data(), ops);
+        // A name equals itself, and the comparison is symmetric.
+        const char* name = terminated.data();
+        const char* tail = name + terminated.size() / 2;
+        if (!EqualNamesNoCase(name, name, ops) || EqualNamesNoCase(name, tail, ops) != EqualNamesNoCase(tail, name, ops)) {
+            std::abort();
+        }
     }
     return 0;
 }

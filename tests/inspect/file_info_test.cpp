@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/inspect/file_info_blocks.h"
+#include "tests/support/lead_bytes.h"
+#include "tests/support/version_blocks.h"
 
 namespace {
 
@@ -47,17 +48,17 @@ struct FakeFile {
     bool statusReadable = true;
     FileStatus status = {59392, {2003, 12, 5, 23, 7, 9}};
 };
-struct FakeSystem { std::map<std::string, FakeFile> files; bool failRead = false; int calls = 0; };
+struct FakeFiles { std::map<std::string, FakeFile> files; bool failRead = false; int calls = 0; };
 
 const FakeFile* Find(void* context, const char* path) {
-    auto* sys = static_cast<FakeSystem*>(context);
+    auto* sys = static_cast<FakeFiles*>(context);
     ++sys->calls;
     auto it = sys->files.find(path);
     return it == sys->files.end() ? nullptr : &it->second;
 }
 
 struct FileInfoTest : ::testing::Test {
-    FakeSystem sys;
+    FakeFiles sys;
     FileInfoOps ops = {
         &sys,
         [](void* c, const char* path) {
@@ -66,7 +67,7 @@ struct FileInfoTest : ::testing::Test {
         },
         [](void* c, const char* path, uint32_t size, void* block) {
             const FakeFile* f = Find(c, path);
-            if (!f || static_cast<FakeSystem*>(c)->failRead || size < f->version.size()) return 1;
+            if (!f || static_cast<FakeFiles*>(c)->failRead || size < f->version.size()) return 1;
             std::memcpy(block, f->version.data(), f->version.size());
             return 0;
         },
@@ -79,47 +80,20 @@ struct FileInfoTest : ::testing::Test {
 };
 
 TEST_F(FileInfoTest, LookupsInBothFormsStayInsideTheBlockAndSwapTheTranslation) {
-    sys.files["new.exe"] = {SampleBlock(true)};
-    sys.files["old.exe"] = {SampleBlock(false)};
     for (bool wide : {true, false}) {
         SCOPED_TRACE(wide ? "32-bit form" : "16-bit form");
         const Bytes block = SampleBlock(wide);
-        auto text = [wide](const std::string& s) {
-            std::string out;
-            for (char c : s + '\0') out += wide ? std::string{c, '\0'} : std::string(1, c);
-            return out;
-        };
-        const std::pair<const char*, std::string> paths[] = {
-            {"\\StringFileInfo\\040904b0\\FileVersion", text("5.1.2600")},
-            {"\\\\stringfileinfo\\040904B0\\\\PRODUCTNAME\\", text("Korvane Test")},
-            {"\\VarFileInfo\\Translation", "\x09\x04\xB0\x04"},
-            {"\\StringFileInfo\\040904b0\\Comments", "<missing>"},
-            {"\\StringFileInfo\\040904b0\\FileVersio", "<missing>"},
-            {"\\StringFileInfo\\FileVersion", "<missing>"},
-        };
+        sys.files["x.exe"] = {block};
         VersionValue v;
-        for (const auto& [path, expected] : paths) {
-            const bool found = FindVersionValue(block.data(), block.size(), path, &v);
-            EXPECT_EQ(found ? std::string(reinterpret_cast<const char*>(v.data), v.size) : "<missing>", expected)
-                << path;
-        }
-        ASSERT_TRUE(FindVersionValue(block.data(), block.size(), "\\", &v));
-        EXPECT_EQ(v.size, 52u);
-        EXPECT_EQ(v.wide, wide);
         for (size_t n = 0; n < block.size(); ++n) {  // every prefix, exactly sized so an overread is caught
             const Bytes cut(block.begin(), block.begin() + static_cast<long>(n));
             if (FindVersionValue(cut.data(), n, "\\StringFileInfo\\040904b0\\ProductVersion", &v)) {
                 EXPECT_LE(v.data + v.size, cut.data() + n);
             }
-            FindVersionValue(cut.data(), n, "\\VarFileInfo\\Translation", &v);
         }
 
-        const Bytes noNul = {6, 0, 0, 0, 0, 0, 'V', 0};  // a key without terminator inside its node
-        EXPECT_FALSE(FindVersionValue(noNul.data(), noNul.size(), "\\", &v));
-        EXPECT_FALSE(FindVersionValue(nullptr, 100, "\\", &v));
-
         VersionInfo info(&ops);
-        ASSERT_TRUE(info.Load(wide ? "new.exe" : "old.exe"));
+        ASSERT_TRUE(info.Load("x.exe"));
         EXPECT_EQ(info.translation, 0x040904b0u);
         char f[16];
         std::string fields;
@@ -128,52 +102,48 @@ TEST_F(FileInfoTest, LookupsInBothFormsStayInsideTheBlockAndSwapTheTranslation) 
             fields += std::string(f, (info.*get)(f, sizeof f)) + "|";
         }
         EXPECT_EQ(fields, "5.1.2600|Shell|Korvane Test|5.1|");
+        // Names compare without regard to case, and only whole; a translation names its own table.
         const struct { uint32_t code; const char* name; const char* expected; } strings[] = {
-            {0, "FileVersion", "5.1.2600"}, {0x08040936, "FileVersion", "chinese table"},  // an explicit translation
-            {0, "Comments", ""}, {0x04070000, "FileVersion", ""},
-        };
+            {0, "PRODUCTNAME", "Korvane Test"}, {0, "FileVersio", ""},           {0, "Comments", ""},
+            {0x08040936, "FileVersion", "chinese table"}, {0x04070000, "FileVersion", ""}};
         for (const auto& q : strings) {
             std::strcpy(f, "junk");
             EXPECT_EQ(info.QueryString(q.name, q.code, f, sizeof f), std::strlen(q.expected)) << q.name;
             EXPECT_STREQ(f, q.expected);
         }
     }
+    const Bytes noNul = {6, 0, 0, 0, 0, 0, 'V', 0};  // a key without terminator inside its node
+    VersionValue v;
+    EXPECT_FALSE(FindVersionValue(noNul.data(), noNul.size(), "\\", &v));
+    const Bytes block = SampleBlock();  // separators may repeat; a level cannot be skipped
+    EXPECT_TRUE(FindVersionValue(block.data(), block.size(), "\\\\VarFileInfo\\\\Translation\\", &v));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(v.data), v.size), "\x09\x04\xB0\x04");
+    EXPECT_FALSE(FindVersionValue(block.data(), block.size(), "\\StringFileInfo\\FileVersion", &v));
 }
 
-TEST_F(FileInfoTest, LoadFailsCleanlyWithoutResourceOrTranslation) {
+TEST_F(FileInfoTest, LoadFailsCleanlyAndStringsKeepTheirBound) {
     sys.files["c:\\none.exe"] = {};
     sys.files["c:\\notrans.exe"] = {OneString("FileVersion", "1.0", {})};
     sys.files["c:\\short.exe"] = {OneString("FileVersion", "1.0", {0x09, 0x04})};
-    sys.files["c:\\good.exe"] = {SampleBlock()};
+    sys.files["c:\\good.exe"] = {OneString("FileDescription", "Ab\xE9" "cd")};
     VersionInfo info(&ops);
-    char buf[16] = "junk";
-    for (const char* path : {"c:\\none.exe", "c:\\notrans.exe", "c:\\short.exe", "c:\\missing.exe"}) {
+    char buf[8] = "junk";
+    for (const char* path : {"c:\\none.exe", "c:\\notrans.exe", "c:\\short.exe", "c:\\missing.exe", "c:\\good.exe"}) {
         SCOPED_TRACE(path);
         ASSERT_TRUE(info.Load("c:\\good.exe"));
+        sys.failRead = std::strcmp(path, "c:\\good.exe") == 0;
         EXPECT_FALSE(info.Load(path));  // drops what was loaded before
+        sys.failRead = false;
         EXPECT_EQ(info.block, nullptr);
-        EXPECT_EQ(info.GetFileVersion(buf, sizeof buf), 0u);
+        EXPECT_EQ(info.GetFileDescription(buf, sizeof buf), 0u);
         EXPECT_STREQ(buf, "");
     }
-    sys.failRead = true;
-    EXPECT_FALSE(info.Load("c:\\good.exe"));
-    EXPECT_EQ(info.block, nullptr);
-    EXPECT_FALSE(VersionInfo(nullptr).Load("c:\\good.exe"));
-}
-
-TEST_F(FileInfoTest, QueryStringHonoursTheBufferBound) {
-    sys.files["c:\\a.exe"] = {OneString("FileDescription", "Ab\xE9" "cd")};
-    VersionInfo info(&ops);
-    ASSERT_TRUE(info.Load("c:\\a.exe"));
-    char buf[8];
+    ASSERT_TRUE(info.Load("c:\\good.exe"));
     EXPECT_EQ(info.GetFileDescription(buf, sizeof buf), 6u);  // the converter widens the non-ASCII unit
     EXPECT_STREQ(buf, "Ab#xcd");
     std::memset(buf, '*', sizeof buf);
     EXPECT_EQ(info.GetFileDescription(buf, 4), 6u);
-    EXPECT_STREQ(buf, "Ab#");
-    EXPECT_EQ(buf[4], '*');
-    EXPECT_EQ(info.GetFileDescription(buf, 0), 6u);
-    EXPECT_EQ(buf[0], 'A');  // untouched
+    EXPECT_EQ(std::string(buf, 5), std::string("Ab#\0*", 5));
     EXPECT_EQ(info.GetFileDescription(nullptr, 100), 6u);
     ops.wideToAnsi = nullptr;  // without a converter, ASCII passes and the rest becomes "?"
     EXPECT_EQ(info.GetFileDescription(buf, sizeof buf), 5u);
@@ -192,18 +162,18 @@ TEST_F(FileInfoTest, DetailsCarryEightFieldsLeavingMissingPartsEmpty) {
     IdList* empty = static_cast<IdList*>(std::malloc(sizeof(IdList)));
     *empty = {0, 0, nullptr};
     const std::string handle = sizeof(uintptr_t) == 8 ? "7ff612340000" : "12340000";
+    const std::string none = "application does not loaded";
     const struct { const char* path; IdList* list; std::string expected; } cases[] = {
         {"C:\\WIN\\EXPLORER.EXE", two,
          "8,1a4|C:\\WIN\\EXPLORER.EXE|5.1.2600|59392|December 05, 2003 23:07:09|Shell|Korvane Test|5.1"},
         {"c:\\big.exe", NewIdList(4), "4|c:\\big.exe||4886718345|January 31, 1999 00:00:00|||"},
-        {"c:\\plain.txt", nullptr, "application does not loaded|c:\\plain.txt||59392|December 05, 2003 23:07:09|||"},
-        {"c:\\gone.exe", nullptr, "application does not loaded|c:\\gone.exe||||||"},
-        {"c:\\locked.exe", nullptr, "application does not loaded|c:\\locked.exe|5.1.2600|||Shell|Korvane Test|5.1"},
-        {"c:\\odd.exe", nullptr, "application does not loaded|c:\\odd.exe||||||"},
-        {"c:\\lines.exe", nullptr,
-         "application does not loaded|c:\\lines.exe||59392|December 05, 2003 23:07:09|two  lines||"},
+        {"c:\\plain.txt", nullptr, none + "|c:\\plain.txt||59392|December 05, 2003 23:07:09|||"},
+        {"c:\\gone.exe", nullptr, none + "|c:\\gone.exe||||||"},
+        {"c:\\locked.exe", nullptr, none + "|c:\\locked.exe|5.1.2600|||Shell|Korvane Test|5.1"},
+        {"c:\\odd.exe", nullptr, none + "|c:\\odd.exe||||||"},
+        {"c:\\lines.exe", nullptr, none + "|c:\\lines.exe||59392|December 05, 2003 23:07:09|two  lines||"},
         {"", NewIdList(static_cast<uintptr_t>(0x7ff612340000ull)), handle + "|||||||"},
-        {nullptr, nullptr, "application does not loaded|||||||"},
+        {nullptr, nullptr, none + "|||||||"},
         {"", empty, "|||||||"},
     };
     for (const auto& c : cases) {
@@ -220,30 +190,42 @@ TEST_F(FileInfoTest, DetailsCarryEightFieldsLeavingMissingPartsEmpty) {
     }
 }
 
-TEST(ProcessLookup, MatchesWithoutRegardToCaseInTableOrder) {
+// Names match without regard to the case of single-byte letters; GBK names whose trail
+// bytes differ only as "A" and "a" do (0x81 0x41, 0x81 0x61) are different files.
+TEST(ProcessLookup, MatchesNamesInTableOrderFoldingOnlySingleByteLetters) {
     InstallApplicationTableHooks();
     HashTable* table = CreateTable(8, 1);
     ASSERT_NE(table, nullptr);
-    for (const auto& [id, name] : {std::pair<uint32_t, const char*>{0x1A4, "C:\\WIN\\EXPLORER.EXE"}, {4, "System"},
-                                   {0x8, "c:\\win\\explorer.exe"}, {0x10, "C:\\WIN\\EXPLORER.EXE.BAK"}}) {
-        ASSERT_NE(InsertEntry(table, NewUInt32Key(id), 4, strdup(name)), nullptr);
+    const std::pair<uint32_t, const char*> entries[] = {
+        {0x1A4, "C:\\WIN\\EXPLORER.EXE"}, {4, "System"}, {0x8, "c:\\win\\explorer.exe"},
+        {0x10, "C:\\WIN\\EXPLORER.EXE.BAK"}, {0x20, "C:\\\x81\x41.EXE"}, {0x24, "c:\\\x81\x61.exe"}};
+    for (const auto& [id, name] : entries) ASSERT_NE(InsertEntry(table, NewUInt32Key(id), 4, strdup(name)), nullptr);
+    const struct { const char* name; const LeadByteOps& ops; std::string ids; } cases[] = {
+        {"c:\\Win\\Explorer.exe", kGbk, "8,1a4"},
+        {"c:\\win\\explorer", kGbk, ""},
+        {"SYSTEM", kGbk, "4"},
+        {"C:\\\x81\x41.exe", kGbk, "20"},
+        {"c:\\\x81\x61.EXE", kGbk, "24"},
+        {"C:\\\x81\x41.exe", kSingleByte, "24,20"},
+    };
+    FileInfoOps none = {};  // every service missing: the details show the instances alone
+    for (const auto& c : cases) {
+        IdList* list = nullptr;
+        EXPECT_EQ(FindProcessIdsByName(table, &list, c.name, c.ops), list);
+        EXPECT_EQ(list == nullptr, c.ids.empty());
+        char* text = GetFileDetails(&none, nullptr, "", list);
+        EXPECT_EQ(std::string(text), (c.ids.empty() ? "application does not loaded" : c.ids) + "|||||||") << c.name;
+        std::free(text);
     }
-    IdList* list = nullptr;
-    EXPECT_EQ(FindProcessIdsByName(table, &list, "c:\\win\\explorer"), nullptr);
-    EXPECT_EQ(FindProcessIdsByName(table, &list, ""), nullptr);
-    EXPECT_EQ(FindProcessIdsByName(table, &list, "c:\\Win\\Explorer.exe"), list);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(FindProcessIdsByName(table, &list, "SYSTEM"), list);  // appends to the same list
-    EXPECT_EQ(FindProcessIdsByName(table, &list, "notepad.exe"), list);
-    EXPECT_EQ(FindProcessIdsByName(nullptr, &list, "system"), nullptr);
-    EXPECT_EQ(FindProcessIdsByName(table, nullptr, "system"), nullptr);
+    IdList* list = nullptr;  // later calls append to the same list
+    FindProcessIdsByName(table, &list, "system", kGbk);
+    EXPECT_EQ(FindProcessIdsByName(table, &list, "notepad.exe", kGbk), list);
+    EXPECT_EQ(FindProcessIdsByName(table, &list, "c:\\win\\explorer.exe", kGbk), list);
+    EXPECT_EQ(FindProcessIdsByName(nullptr, &list, "system", kGbk), nullptr);
+    EXPECT_EQ(FindProcessIdsByName(table, nullptr, "system", kGbk), nullptr);
     ASSERT_EQ(list->count, 3u);
-    EXPECT_EQ(IdListNumber(list, 3), 0u);
-    FileInfoOps none = {};  // every service missing
-    char* text = GetFileDetails(&none, nullptr, "c:\\x", list);
-    ASSERT_NE(text, nullptr);
-    EXPECT_STREQ(text, "4,8,1a4|c:\\x||||||");
-    std::free(text);
+    EXPECT_EQ(IdListNumber(list, 0) + IdListNumber(list, 3), 4u);
+    FreeIdList(list);
     DestroyTable(table, 1);
 }
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-// Counting allocator: every block handed out must come back exactly once.
+// Counting allocator: every table block handed out must come back exactly once.
 std::set<void*> g_live;
 void* CountingAllocate(size_t n) {
     void* p = std::malloc(n);
@@ -23,178 +23,106 @@ void CountingFree(void* p) {
     std::free(p);
 }
 
-std::vector<void*> g_releasedKeys;
-void RecordRelease(void* key, int32_t, void*, uint32_t) { g_releasedKeys.push_back(key); }
+std::vector<void*> g_released;
+void RecordRelease(void* key, int32_t, void*, uint32_t) { g_released.push_back(key); }
 
-class HashTableTest : public ::testing::Test {
-protected:
+struct HashTableTest : ::testing::Test {
     void SetUp() override {
         g_live.clear();
-        g_releasedKeys.clear();
+        g_released.clear();
         SetTableHooks(CountingAllocate, CountingFree, CompareTableKeys, ReleaseTableEntry);
     }
     void TearDown() override { EXPECT_TRUE(g_live.empty()) << g_live.size() << " table blocks leaked"; }
 };
 
-char* Dup(const char* s) {
-    char* p = static_cast<char*>(std::malloc(std::strlen(s) + 1));
-    std::strcpy(p, s);
-    return p;
+void* Key64(uint64_t v) {
+    void* k = std::malloc(8);
+    std::memcpy(k, &v, 8);
+    return k;
 }
 
-TEST_F(HashTableTest, CreateRefusesMissingHooksAndZeroBits) {
+TEST_F(HashTableTest, CreateNeedsHooksAndBits) {
     EXPECT_EQ(CreateTable(0, 1), nullptr);
     SetTableHooks(nullptr, CountingFree, CompareTableKeys, ReleaseTableEntry);
     EXPECT_EQ(CreateTable(8, 1), nullptr);
     SetTableHooks(CountingAllocate, nullptr, CompareTableKeys, ReleaseTableEntry);
     EXPECT_EQ(CreateTable(8, 1), nullptr);
-    EXPECT_TRUE(g_live.empty());
-}
-
-TEST_F(HashTableTest, HashUsesOnlyTheSignExtendedFirstByte) {
-    const uint32_t small = 0x12345607;
-    EXPECT_EQ(HashKey(&small, 4), 5u * 7 + 10);
-    const uint32_t high = 0x000000F0;  // first byte -16 as a signed byte
-    EXPECT_EQ(HashKey(&high, 4), static_cast<uint32_t>(5 * -16 + 10));
-    const uint32_t other = 0xABCDEF07;  // same low byte, same hash
-    EXPECT_EQ(HashKey(&other, 4), HashKey(&small, 4));
-    EXPECT_EQ(HashKey(&small, 0), 7u);
-    EXPECT_EQ(HashKey(&small, -3), 0u);
-}
-
-TEST_F(HashTableTest, DuplicatesRefusedAndSameBucketKeysToldApart) {
-    HashTable* t = CreateTable(8, 1);
-    ASSERT_NE(t, nullptr);
-    void* k1 = NewUInt32Key(0x100);  // all three share low byte 0 and so one bucket
-    void* k2 = NewUInt32Key(0x200);
-    void* k3 = NewUInt32Key(0x300);
-    char* v1 = Dup("first");
-    ASSERT_NE(InsertEntry(t, k1, 4, v1), nullptr);
-    ASSERT_NE(InsertEntry(t, k2, 4, Dup("second")), nullptr);
-    ASSERT_NE(InsertEntry(t, k3, 4, Dup("third")), nullptr);
-
-    void* again = NewUInt32Key(0x200);
-    char* refused = Dup("refused");
-    EXPECT_EQ(InsertEntry(t, again, 4, refused), nullptr);  // stays the caller's
-
-    const uint32_t probe = 0x200;
-    HashTableNode* n = FindEntry(t, &probe, 4);
-    ASSERT_NE(n, nullptr);
-    EXPECT_STREQ(static_cast<char*>(n->value), "second");
-    const uint32_t absent = 0x400;
-    EXPECT_EQ(FindEntry(t, &absent, 4), nullptr);
-    EXPECT_EQ(FindEntry(t, &probe, 8), nullptr) << "length is part of the key";
-
-    int count = 0;
-    for (HashTableNode* e = FirstEntry(t); e; e = NextEntry(e)) ++count;
-    EXPECT_EQ(count, 3);
-
-    std::free(again);
-    std::free(refused);
-    DestroyTable(t, 1);
-}
-
-TEST_F(HashTableTest, PointerWidthKeysCompareTheWholeKey) {
-    HashTable* t = CreateTable(8, 1);
-    ASSERT_NE(t, nullptr);
-    // Same low four bytes, different high bytes: distinct handles on x64.
-    const uint64_t a = 0x0000000100400000ull, b = 0x0000000200400000ull;
-    void* ka = std::malloc(8);
-    void* kb = std::malloc(8);
-    std::memcpy(ka, &a, 8);
-    std::memcpy(kb, &b, 8);
-    ASSERT_NE(InsertEntry(t, ka, 8, Dup("a")), nullptr);
-    ASSERT_NE(InsertEntry(t, kb, 8, Dup("b")), nullptr);
-    HashTableNode* n = FindEntry(t, &b, 8);
-    ASSERT_NE(n, nullptr);
-    EXPECT_STREQ(static_cast<char*>(n->value), "b");
-    EXPECT_LT(CompareTableKeys(&a, &b, 8), 0);
-    EXPECT_GT(CompareTableKeys(&b, &a, 8), 0);
-    DestroyTable(t, 1);
-}
-
-TEST_F(HashTableTest, IterationFollowsInsertionOrderAcrossBuckets) {
-    HashTable* t = CreateTable(8, 1);
-    ASSERT_NE(t, nullptr);
-    const uint32_t ids[] = {0x2FF, 3, 0x100, 0x7A, 0x1003, 0xFFFFFFFF, 42, 0x200};
-    for (uint32_t id : ids) ASSERT_NE(InsertEntry(t, NewUInt32Key(id), 4, Dup("x")), nullptr);
-    std::vector<uint32_t> seen;
-    for (HashTableNode* e = FirstEntry(t); e; e = NextEntry(e)) {
-        uint32_t id;
-        std::memcpy(&id, e->key, 4);
-        seen.push_back(id);
-    }
-    EXPECT_EQ(seen, std::vector<uint32_t>(std::begin(ids), std::end(ids)));
-    EXPECT_EQ(t->tail->listNext, nullptr);
-    DestroyTable(t, 1);
-}
-
-TEST_F(HashTableTest, EmptyTableAndNullDestroy) {
-    HashTable* t = CreateTable(8, 0);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(FirstEntry(t), nullptr);
-    DestroyTable(t, 1);
     DestroyTable(nullptr, 1);
 }
 
-TEST_F(HashTableTest, DestroyWithoutReleaseLeavesKeysAndValuesToTheCaller) {
-    SetTableHooks(CountingAllocate, CountingFree, CompareTableKeys, RecordRelease);
+// 0x100, 0x200 and 0x300 share their first byte and so one bucket; the two 8-byte keys
+// differ only above their low four bytes, as two module handles on x64 can.
+TEST_F(HashTableTest, WholeKeysDecideAndIterationKeepsInsertionOrder) {
     HashTable* t = CreateTable(8, 1);
     ASSERT_NE(t, nullptr);
-    uint32_t key = 5;
-    char value[] = "caller's";
-    ASSERT_NE(InsertEntry(t, &key, 4, value), nullptr);
-    DestroyTable(t, 0);
-    EXPECT_TRUE(g_releasedKeys.empty());
-    EXPECT_STREQ(value, "caller's");
-}
-
-TEST_F(HashTableTest, DestroyWithReleaseHandsEveryEntryToTheHook) {
-    SetTableHooks(CountingAllocate, CountingFree, CompareTableKeys, RecordRelease);
-    HashTable* t = CreateTable(8, 1);
-    ASSERT_NE(t, nullptr);
-    uint32_t keys[] = {1, 0x101, 2};
-    for (uint32_t& k : keys) ASSERT_NE(InsertEntry(t, &k, 4, nullptr), nullptr);
+    EXPECT_EQ(FirstEntry(t), nullptr);
+    const struct { void* key; int32_t length; bool inserted; } inserts[] = {
+        {NewUInt32Key(0x2FF), 4, true}, {NewUInt32Key(0x100), 4, true}, {NewUInt32Key(0x200), 4, true},
+        {NewUInt32Key(0x300), 4, true}, {NewUInt32Key(0x200), 4, false}, {Key64(0x100400000ull), 8, true},
+        {Key64(0x200400000ull), 8, true}, {NewUInt32Key(0xFFFFFFFF), 4, true},
+    };
+    std::vector<void*> expected;
+    for (const auto& row : inserts) {
+        char* value = strdup("v");
+        EXPECT_EQ(InsertEntry(t, row.key, row.length, value) != nullptr, row.inserted);
+        if (row.inserted) expected.push_back(row.key);
+        if (!row.inserted) std::free(row.key), std::free(value);  // a refused entry stays the caller's
+    }
+    std::vector<void*> seen;
+    for (HashTableNode* e = FirstEntry(t); e; e = NextEntry(e)) seen.push_back(e->key);
+    EXPECT_EQ(seen, expected);
+    // The hash reads the first byte only, sign-extended: sum of (byte + i) for i = length .. 0.
+    const uint32_t id = 0x200, absent = 0x400, sameBucket = 0x300, high = 0xF0;
+    ASSERT_EQ(HashKey(&id, 4), HashKey(&sameBucket, 4));
+    EXPECT_EQ(HashKey(&high, 4), static_cast<uint32_t>(5 * -16 + 10));
+    const uint64_t handle = 0x200400000ull, wideId = 0x200;
+    ASSERT_NE(FindEntry(t, &id, 4), nullptr);
+    EXPECT_EQ(FindEntry(t, &id, 4)->key, expected[2]);
+    EXPECT_EQ(FindEntry(t, &handle, 8)->key, expected[5]);
+    EXPECT_EQ(FindEntry(t, &absent, 4), nullptr);
+    EXPECT_EQ(FindEntry(t, &wideId, 8), nullptr) << "the length is part of the key";
     DestroyTable(t, 1);
-    EXPECT_EQ(g_releasedKeys.size(), 3u);
 }
 
-// Records are checked for leaks and double frees by the sanitizer build.
+TEST_F(HashTableTest, DestroyReleasesEveryEntryOnlyWhenAsked) {
+    SetTableHooks(CountingAllocate, CountingFree, CompareTableKeys, RecordRelease);
+    uint32_t keys[] = {1, 0x101, 2};
+    for (int release : {0, 1}) {
+        HashTable* t = CreateTable(8, 1);
+        ASSERT_NE(t, nullptr);
+        for (uint32_t& k : keys) ASSERT_NE(InsertEntry(t, &k, 4, nullptr), nullptr);
+        DestroyTable(t, release);
+        EXPECT_EQ(g_released.size(), release ? 3u : 0u);
+    }
+}
+
+// What the release frees is checked for leaks and double frees by the sanitizer build.
 TableRecord* NewRecord(uint32_t kind, std::vector<char*> items) {
     auto* r = static_cast<TableRecord*>(std::malloc(sizeof(TableRecord)));
-    r->kind = kind;
-    r->count = static_cast<uint32_t>(items.size());
-    r->items = static_cast<char**>(std::malloc(items.size() * sizeof(char*) + 1));
+    *r = {kind, static_cast<uint32_t>(items.size()), static_cast<char**>(std::malloc(items.size() * sizeof(char*) + 1))};
     for (size_t i = 0; i < items.size(); ++i) r->items[i] = items[i];
     return r;
 }
 
-TEST_F(HashTableTest, ReleaseRulesForRecords) {
-    HashTable* t = CreateTable(8, 0);
-    ASSERT_NE(t, nullptr);
-    ASSERT_NE(InsertEntry(t, NewUInt32Key(1), 4, NewRecord(2, {Dup("a"), Dup("b")})), nullptr);
-
+TEST_F(HashTableTest, ReleaseRulesForBlocksAndRecords) {
+    HashTable* blocks = CreateTable(8, 1);
+    HashTable* records = CreateTable(8, 0);
+    ASSERT_TRUE(blocks && records);
+    ASSERT_NE(InsertEntry(blocks, NewUInt32Key(9), 4, strdup("name.exe")), nullptr);
+    ASSERT_NE(InsertEntry(records, NewUInt32Key(1), 4, NewRecord(2, {strdup("a"), strdup("b")})), nullptr);
     // Kind 100 borrows its items: they must survive the release.
-    static char borrowed1[] = "borrowed", borrowed2[] = "items";
-    ASSERT_NE(InsertEntry(t, NewUInt32Key(2), 4, NewRecord(kRecordKindUnowned, {borrowed1, borrowed2})), nullptr);
-
-    // Kind 0xFFFF: link, name, extensions; two chained sub-records.
-    TableRecord* last = NewRecord(1, {nullptr, Dup("typeC"), Dup(".c")});
-    TableRecord* middle = NewRecord(kRecordKindChain, {reinterpret_cast<char*>(last), Dup("typeB")});
-    TableRecord* head = NewRecord(kRecordKindChain, {reinterpret_cast<char*>(middle), Dup("typeA"), Dup(".a"), Dup(".aa")});
-    ASSERT_NE(InsertEntry(t, NewUInt32Key(3), 4, head), nullptr);
-
-    ASSERT_NE(InsertEntry(t, NewUInt32Key(4), 4, nullptr), nullptr);  // null value: key only
-    DestroyTable(t, 1);
-    EXPECT_STREQ(borrowed1, "borrowed");
-    EXPECT_STREQ(borrowed2, "items");
-}
-
-TEST_F(HashTableTest, PlainBlocksReleasedWithOwnerFlag) {
-    HashTable* t = CreateTable(8, 1);
-    ASSERT_NE(t, nullptr);
-    ASSERT_NE(InsertEntry(t, NewUInt32Key(9), 4, Dup("name.exe")), nullptr);
-    DestroyTable(t, 1);
+    static char borrowed[] = "borrowed";
+    ASSERT_NE(InsertEntry(records, NewUInt32Key(2), 4, NewRecord(kRecordKindUnowned, {borrowed, borrowed})), nullptr);
+    // Kind 0xFFFF: items[0] links the next sub-record; two are chained.
+    TableRecord* last = NewRecord(1, {nullptr, strdup("typeC"), strdup(".c")});
+    TableRecord* middle = NewRecord(kRecordKindChain, {reinterpret_cast<char*>(last), strdup("typeB")});
+    TableRecord* head =
+        NewRecord(kRecordKindChain, {reinterpret_cast<char*>(middle), strdup("typeA"), strdup(".a"), strdup(".aa")});
+    ASSERT_NE(InsertEntry(records, NewUInt32Key(3), 4, head), nullptr);
+    ASSERT_NE(InsertEntry(records, NewUInt32Key(4), 4, nullptr), nullptr);  // a key alone
+    DestroyTable(blocks, 1);
+    DestroyTable(records, 1);
+    EXPECT_STREQ(borrowed, "borrowed");
 }
 
 }  // namespace

@@ -32,12 +32,12 @@ inline BOOL CALLBACK FindWindowProc(HWND hwnd, LPARAM lParam) {
     GetWindowThreadProcessId(hwnd, &pid);
     if (pid != ctx->processId || !IsWindowVisible(hwnd)) return TRUE;
     if (ctx->dialogOnly && ClassName(hwnd) != L"#32770") return TRUE;
-    if (WindowText(hwnd) != ctx->title) return TRUE;
+    if (ctx->title && WindowText(hwnd) != ctx->title) return TRUE;
     ctx->found = hwnd;
     return FALSE;
 }
 
-// A visible top-level window of the process with exactly this title, or null.
+// A visible top-level window of the process with exactly this title (null: any title), or null.
 inline HWND FindProcessWindow(DWORD processId, const wchar_t* title, bool dialogOnly = true) {
     FindContext ctx = {processId, title, dialogOnly, nullptr};
     EnumWindows(FindWindowProc, reinterpret_cast<LPARAM>(&ctx));

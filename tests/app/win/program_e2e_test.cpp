@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/inspect/win/processes_child.h"
+#include "tests/support/probe_test_util.h"
 #include "tests/support/korvane_program.h"
 
 namespace {

@@ -1,5 +1,6 @@
-// Command-line resolution against the real folders, environment and file system of the
-// Wine prefix.
+// Command-line resolution through the real folders, environment, runtime searches and
+// file system of the Wine prefix: each system operation of the table answers as the
+// portable logic expects.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,7 +8,6 @@
 #include <stdlib.h>
 
 #include <cctype>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,7 +15,13 @@
 
 namespace {
 
-// The file a path names, in one canonical spelling.
+std::string Variable(const char* name) {
+    char value[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableA(name, value, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? value : "";
+}
+
+// The file a path names, in one spelling: full, lower case.
 std::string Canonical(const std::string& path) {
     char full[MAX_PATH + 1] = {};
     const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
@@ -24,170 +30,89 @@ std::string Canonical(const std::string& path) {
     return text;
 }
 
-std::string Variable(const char* name) {
-    char value[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableA(name, value, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? value : "";
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-struct Case {
-    std::string line;
-    std::string expected;  // "" when nothing may be found
-    bool exact = true;     // false: compared as canonical paths, without regard to case
-};
-
-void Check(const std::vector<Case>& cases) {
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line.substr(0, 120));
-        char* path = nullptr;
-        const bool resolved = ResolveCommandLine(c.line.c_str(), &path);
-        EXPECT_EQ(resolved, path != nullptr);
-        if (path) {
-            EXPECT_EQ(_msize(path), 261u);  // every found path has a MAX_PATH + 1 block
-        }
-        const std::string found = path ? path : "";
-        std::free(path);
-        EXPECT_EQ(c.exact ? found : Canonical(found), c.exact ? c.expected : Canonical(c.expected));
+// What a line resolves to, "" for nothing; canonical when not compared exactly.
+std::string Resolve(const std::string& line, bool exact = true) {
+    char* path = nullptr;
+    const bool resolved = ResolveCommandLine(line.c_str(), &path);
+    EXPECT_EQ(resolved, path != nullptr) << line;
+    if (path) {
+        EXPECT_EQ(_msize(path), 261u) << "every found path has a MAX_PATH + 1 block";
     }
+    const std::string found = path ? path : "";
+    std::free(path);
+    return exact ? found : Canonical(found);
 }
 
-// Works in a temporary folder whose name holds a blank, as the current directory;
-// created files go last-made-first, and the directory and PATH are restored.
-class CommandLineWinTest : public ::testing::Test {
-protected:
+// Works in a temporary folder whose name holds a blank, as the current directory; what it
+// creates is removed, and the directory and PATH are restored.
+struct CommandLineWinTest : ::testing::Test {
     void SetUp() override {
         char buffer[MAX_PATH] = {};
-        const auto fits = [](DWORD length) { return length > 0 && length < MAX_PATH; };
-        ASSERT_TRUE(fits(GetWindowsDirectoryA(buffer, MAX_PATH)));
-        windows_ = buffer;
-        ASSERT_TRUE(fits(GetSystemDirectoryA(buffer, MAX_PATH)));
-        system_ = buffer;
-        ASSERT_TRUE(fits(GetModuleFileNameA(nullptr, buffer, MAX_PATH)));
-        program_ = buffer;
-        program_.resize(program_.find_last_of('\\'));
-        rundll_ = system_ + "\\rundll32.exe";
-        ASSERT_TRUE(Exists(rundll_));
-        ASSERT_FALSE(Exists(program_ + "\\rundll32.exe") || Exists(windows_ + "\\rundll32.exe"));
-
-        ASSERT_TRUE(fits(GetCurrentDirectoryA(MAX_PATH, buffer)));
-        savedDirectory_ = buffer;
-        savedPath_ = Variable("PATH");
-        ASSERT_TRUE(fits(GetTempPathA(MAX_PATH, buffer)));
-        root_ = std::string(buffer) + "korvane cl " + std::to_string(GetCurrentProcessId());
-        ASSERT_TRUE(Make(root_, true));
-        ASSERT_TRUE(SetCurrentDirectoryA(root_.c_str()));
+        ASSERT_TRUE(GetSystemDirectoryA(buffer, MAX_PATH));
+        system = buffer;
+        rundll = system + "\\rundll32.exe";
+        ASSERT_TRUE(GetWindowsDirectoryA(buffer, MAX_PATH));
+        windows = buffer;
+        ASSERT_TRUE(GetCurrentDirectoryA(MAX_PATH, buffer));
+        savedDirectory = buffer;
+        savedPath = Variable("PATH");
+        ASSERT_TRUE(GetTempPathA(MAX_PATH, buffer));
+        root = std::string(buffer) + "korvane cl " + std::to_string(GetCurrentProcessId());
+        ASSERT_TRUE(Make(root, true) && SetCurrentDirectoryA(root.c_str()));
     }
-
     void TearDown() override {
-        SetCurrentDirectoryA(savedDirectory_.c_str());
-        if (pathChanged_) _putenv_s("PATH", savedPath_.c_str());
-        for (size_t i = created_.size(); i-- > 0;) {
-            if (!RemoveDirectoryA(created_[i].c_str())) DeleteFileA(created_[i].c_str());
+        SetCurrentDirectoryA(savedDirectory.c_str());
+        _putenv_s("PATH", savedPath.c_str());
+        SetEnvironmentVariableA("KORVANE_LONG_VARIABLE", nullptr);
+        for (size_t i = created.size(); i-- > 0;) {
+            if (!RemoveDirectoryA(created[i].c_str())) DeleteFileA(created[i].c_str());
         }
     }
-
     bool Make(const std::string& path, bool folder = false) {
         HANDLE file = folder ? nullptr : CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         if (folder ? !CreateDirectoryA(path.c_str(), nullptr) : file == INVALID_HANDLE_VALUE) return false;
         if (!folder) CloseHandle(file);
-        created_.push_back(path);
+        created.push_back(path);
         return true;
     }
-
-    static std::string UniqueName(const char* stem) {
-        return std::string("korvane-") + stem + "-" + std::to_string(GetCurrentProcessId()) + ".exe";
-    }
-
-    std::string windows_, system_, program_, rundll_, root_, savedDirectory_, savedPath_;
-    bool pathChanged_ = false;
-    std::vector<std::string> created_;
+    std::string system, rundll, windows, root, savedDirectory, savedPath;
+    std::vector<std::string> created;
 };
 
-TEST_F(CommandLineWinTest, SystemFoldersNativeRootAndVariables) {
-    const std::string systemRoot = Variable("SystemRoot");
-    const std::string driver = systemRoot + "\\system32\\drivers\\mountmgr.sys";
-    ASSERT_TRUE(Exists(driver));
-    ASSERT_TRUE(Exists(windows_ + "\\notepad.exe"));
+TEST_F(CommandLineWinTest, FoldersEnvironmentSearchesAndEntriesOfTheSystem) {
+    const std::string program = root + "\\my app.exe", onPath = root + "\\path folder\\korvane-on-path.exe";
+    ASSERT_TRUE(Make(program) && Make(root + "\\my", true) && Make(root + "\\path folder", true) && Make(onPath));
+    ASSERT_TRUE(Make(root + "\\rundll32.exe", true));  // a folder must not hide the system program
     // A value longer than a path is read whole; its first blank ends the first candidate.
-    ASSERT_TRUE(SetEnvironmentVariableA("KORVANE_LONG_VARIABLE", (rundll_ + " " + std::string(600, 'a')).c_str()));
-    const std::string systemName = system_.substr(system_.find_last_of('\\') + 1);
-    const std::string longName(400, 'k');
-    Check({
-        {"rundll32.exe shell32.dll,Control_RunDLL", rundll_},
-        {"  \trundll32.exe   shell32.dll,Control_RunDLL desk.cpl\r\n", rundll_},
-        {"RUNDLL32.EXE", system_ + "\\RUNDLL32.EXE"},
-        {"notepad.exe C:\\boot.ini", windows_ + "\\notepad.exe"},  // Windows folder before system
-        {rundll_ + " shell32.dll,Control_RunDLL", rundll_},
-        {system_ + "\\..\\" + systemName + "\\rundll32.exe /x", rundll_},
-        {"\\SystemRoot\\system32\\drivers\\mountmgr.sys", driver},
+    ASSERT_TRUE(SetEnvironmentVariableA("KORVANE_LONG_VARIABLE", (rundll + " " + std::string(600, 'a')).c_str()));
+    const std::string driver = Variable("SystemRoot") + "\\system32\\drivers\\mountmgr.sys";
+    const struct { std::string line, expected; bool exact; } cases[] = {
+        {"  \trundll32.exe   shell32.dll,Control_RunDLL desk.cpl\r\n", rundll, true},
+        {"RUNDLL32.EXE", system + "\\RUNDLL32.EXE", true},
+        {"notepad.exe C:\\boot.ini", windows + "\\notepad.exe", true},  // the Windows folder before the system one
         {"\\systemroot\\System32\\DRIVERS\\mountmgr.sys /x\r\n", driver, false},
-        {"\\??\\" + rundll_ + " shell32.dll,Control_RunDLL", rundll_},
-        {"%SystemRoot%\\system32\\rundll32.exe shell32.dll", systemRoot + "\\system32\\rundll32.exe"},
         {"%windir%\\notepad.exe", Variable("windir") + "\\notepad.exe", false},
-        {"%KORVANE_UNSET_VARIABLE%\\system32\\rundll32.exe -x", rundll_, false},
-        {"%KORVANE_LONG_VARIABLE% /x", rundll_},
-        {"\"" + rundll_ + "\" shell32.dll,Control_RunDLL", rundll_},
-        {"\"%SystemRoot%\\system32\\rundll32.exe\" /x", systemRoot + "\\system32\\rundll32.exe"},
-        {"\"" + rundll_ + " shell32.dll\"", ""},  // one attempt: nothing is cut inside quotes
-        {"\"" + system_ + "\" x", ""},
-        {system_ + "\\rundll3?.exe", ""},
-        {"rundll3*.exe", ""},
-        {"%SystemRoot%\\system32\\" + UniqueName("nowhere"), ""},
-        {longName + ".exe /x", ""},
-        {"\"" + root_ + "\\" + longName + "\"", ""},
-        {rundll_ + std::string(300, ' ') + "x", rundll_},
-    });
-    SetEnvironmentVariableA("KORVANE_LONG_VARIABLE", nullptr);
-}
+        {"%KORVANE_LONG_VARIABLE% /x", rundll, true},
+        {"\"" + rundll + "\" shell32.dll,Control_RunDLL", rundll, true},
+        {program + " /x \"some argument\"", program, true},
+        {root + "\\my /x", "", true},
+        {".\\my app.exe /x", program, false},  // the current directory
+        {"\\\\?\\" + program + " /x", "\\\\?\\" + program, true},  // "?" of the prefix is no wildcard
+        {"korvane-on-path.exe", "", true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Resolve(c.line, c.exact), c.exact ? c.expected : Canonical(c.expected)) << c.line;
+    ASSERT_EQ(_putenv_s("PATH", (savedPath + ";" + root + "\\path folder").c_str()), 0);  // the runtime's copy
+    EXPECT_EQ(Resolve("korvane-on-path.exe -x", false), Canonical(onPath));
 
-TEST_F(CommandLineWinTest, CreatedFilesFoldersAndTheSearchOrder) {
-    const std::string program = root_ + "\\my app.exe";
-    ASSERT_TRUE(Make(program));
-    ASSERT_TRUE(Make(root_ + "\\my", true));            // the part before the blank is a folder
-    ASSERT_TRUE(Make(root_ + "\\rundll32.exe", true));  // must not hide the system program
-    Check({
-        {program + " /x \"some argument\"", program},
-        {"\"" + program + "\" /x", program},
-        {"\"" + root_ + "\\my\" /x", ""},
-        {root_ + "\\my /x", ""},
-        {"rundll32.exe shell32.dll,Control_RunDLL", rundll_},
-        {"..\\" + root_.substr(root_.find_last_of('\\') + 1) + "\\my app.exe -x", program},
-        {".\\my app.exe /x", program, false},
-        {"\\\\?\\" + program + " /x", "\\\\?\\" + program},
-        {root_ + "\\missing.exe", ""},
-    });
-
-    // A bare name: the program's folder, then the current directory, ..., last PATH.
-    const std::string name = UniqueName("order");
-    ASSERT_TRUE(Make(root_ + "\\" + name));
-    Check({{name + " /x", root_ + "\\" + name}});
-    ASSERT_TRUE(Make(program_ + "\\" + name));
-    Check({{name + " /x", program_ + "\\" + name}});
-
-    const std::string pathFolder = root_ + "\\path folder";
-    const std::string pathName = UniqueName("path");
-    ASSERT_TRUE(Make(pathFolder, true));
-    ASSERT_TRUE(Make(pathFolder + "\\" + pathName));
-    Check({{pathName, ""}});
-    pathChanged_ = true;
-    ASSERT_EQ(_putenv_s("PATH", (savedPath_ + ";" + pathFolder).c_str()), 0);  // the runtime's copy, read by the search
-    Check({{pathName + " -x", pathFolder + "\\" + pathName, false}});
-}
-
-TEST_F(CommandLineWinTest, ExistenceOnlyCall) {
-    EXPECT_FALSE(ResolveCommandLine("rundll32.exe", nullptr));
-
-    // A variable that already holds a string only learns whether the file exists.
-    char* held = _strdup("caller's own text");
-    ASSERT_NE(held, nullptr);
-    char* const before = held;
-    EXPECT_TRUE(ResolveCommandLine("rundll32.exe shell32.dll,Control_RunDLL", &held));
-    EXPECT_FALSE(ResolveCommandLine((root_ + "\\missing.exe").c_str(), &held));
-    EXPECT_EQ(held, before);
-    EXPECT_STREQ(held, "caller's own text");
-    std::free(held);
+    // A bare name is looked for beside the program before the current directory.
+    char own[MAX_PATH] = {};
+    ASSERT_TRUE(GetModuleFileNameA(nullptr, own, MAX_PATH));
+    const std::string name = "korvane-order-" + std::to_string(GetCurrentProcessId()) + ".exe";
+    const std::string beside = std::string(own).substr(0, std::string(own).rfind('\\') + 1) + name;
+    ASSERT_TRUE(Make(root + "\\" + name));
+    EXPECT_EQ(Resolve(name + " /x"), root + "\\" + name);
+    ASSERT_TRUE(Make(beside));
+    EXPECT_EQ(Resolve(name + " /x"), beside);
 }
 
 }  // namespace

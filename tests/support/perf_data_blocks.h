@@ -15,6 +15,13 @@ inline const std::vector<PerfCounter> kPerfCounters = {{6, 8}, {784, 16}, {1410,
 
 inline void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { std::memcpy(&b[at], &v, 4); }
 
+// A name conversion for the walk: ASCII stays, every other unit becomes '?'; cut short at outSize.
+inline void AsciiNameToAnsi(void*, const uint16_t* text, size_t length, char* out, size_t outSize) {
+    size_t n = 0;
+    for (; n < length && n + 1 < outSize; ++n) out[n] = text[n] < 0x80 ? static_cast<char>(text[n]) : '?';
+    out[n] = '\0';
+}
+
 // Block header (32), object header (64), counter definitions (40 each), then each instance
 // with a 32-byte counter block holding its ID at idOffset. declared -2: as many as built.
 inline std::vector<uint8_t> PerfBlock(const std::vector<PerfInstance>& instances, uint32_t idOffset = 16,

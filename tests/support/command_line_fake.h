@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "autorun/command_line.h"
+#include "tests/support/lead_bytes.h"
 
 struct FakeSystem {
     // An empty string makes that query fail.
@@ -17,12 +18,12 @@ struct FakeSystem {
     std::string windowsDirectory = "C:\\WINNT";
     std::string systemDirectory = "C:\\WINNT\\system32";
     bool nt = true;
-    bool dbcs = false;                               // lead bytes 0x81..0xFE
+    bool dbcs = false;                               // GBK lead bytes
     std::map<std::string, std::string> environment;  // folded name -> value
     std::map<std::string, int> entries;              // folded path -> kEntryFile / kEntryFolder
     std::vector<std::string> probes;                 // every directory search, "PATH:<name>" per PATH search
 
-    bool IsLead(char c) const { return dbcs && static_cast<unsigned char>(c) >= 0x81 && c != '\xFF'; }
+    bool IsLead(char c) const { return dbcs && GbkLeadByte(nullptr, static_cast<unsigned char>(c)); }
 
     // ASCII letters folded to upper case; trail bytes kept.
     std::string Fold(std::string s) const {

@@ -1,6 +1,6 @@
-// Shared pieces of the process and module tests under Wine: a child process with a DLL
-// loaded, a window that counts progress steps, the stop request, report blocks, tables,
-// and a second run of the test program while Wine reports Windows 5.2.
+// Shared pieces of the Windows tests that inspect processes: a child process with a DLL
+// loaded, a window that counts progress steps, the stop request, report blocks read
+// back, tables, and a second run of the test program while Wine reports Windows 5.2.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -42,21 +43,21 @@ inline std::string OwnPath() {
     return GetModuleFileNameA(nullptr, path, MAX_PATH) < MAX_PATH ? path : "";
 }
 
+// A file in the system folder, or a new empty one in the temporary folder.
 inline std::string SystemFile(const char* name) {
     char folder[MAX_PATH] = {};
     return GetSystemDirectoryA(folder, MAX_PATH) < MAX_PATH ? std::string(folder) + "\\" + name : "";
 }
+inline std::string TempFile() {
+    char folder[MAX_PATH] = {}, path[MAX_PATH] = {};
+    return GetTempPathA(MAX_PATH, folder) && GetTempFileNameA(folder, "kpt", 0, path) ? path : "";
+}
 
+// Takes over a malloc text; "" for null.
 inline std::string TakeText(char* text) {
     std::string copy = text ? text : "";
     std::free(text);
     return copy;
-}
-
-// A new empty file in the temporary folder; "" when none could be made.
-inline std::string TempFile() {
-    char folder[MAX_PATH] = {}, path[MAX_PATH] = {};
-    return GetTempPathA(MAX_PATH, folder) && GetTempFileNameA(folder, "kpt", 0, path) ? path : "";
 }
 
 // The bytes of a file, which is then deleted.
@@ -82,13 +83,12 @@ class ChildProcess {
 public:
     ~ChildProcess() { End(); }
     bool Start() {
-        path_ = OwnPath().substr(0, OwnPath().find_last_of("\\/") + 1) + "processes_helper.exe";
         char event[64];
         std::snprintf(event, sizeof event, "KorvaneProbeTestReady%lu_%lu", GetCurrentProcessId(), GetTickCount());
         HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event);
         if (!ready) return false;
-        info_ = Launch(path_, "\"" + path_ + "\" " + kChildDll + " " + event + " " +
-                                  std::to_string(GetCurrentProcessId()));
+        info_ = Launch(Path(), "\"" + Path() + "\" " + kChildDll + " " + event + " " +
+                                   std::to_string(GetCurrentProcessId()));
         HANDLE waits[2] = {ready, info_.hProcess};
         const bool started = info_.hProcess && WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
         CloseHandle(ready);
@@ -110,14 +110,13 @@ public:
         ADD_FAILURE() << "process " << id << " still opens after it was ended";
     }
     uint32_t Id() const { return info_.dwProcessId; }
-    const std::string& Path() const { return path_; }
+    static std::string Path() { return OwnPath().substr(0, OwnPath().rfind('\\') + 1) + "processes_helper.exe"; }
 
 private:
     PROCESS_INFORMATION info_ = {};
-    std::string path_;
 };
 
-// A message-only window that counts the ProgressStep messages it receives.
+// A message-only window that follows the bar position of the paced progress.
 class StepCounter {
 public:
     StepCounter() {
@@ -126,7 +125,7 @@ public:
         windowClass.lpszClassName = L"KorvaneProbeTestSteps";
         RegisterClassW(&windowClass);
         window_ = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-        position_ = taken_ = 0;
+        position_ = 0;
     }
     ~StepCounter() { DestroyWindow(window_); }
     HWND Window() const { return window_; }
@@ -143,7 +142,7 @@ private:
         return 0;
     }
     HWND window_;
-    long taken_;
+    long taken_ = 0;
     static inline long position_ = 0;
 };
 
@@ -162,12 +161,11 @@ inline uint32_t WriteBlock(SystemProbe& probe, uint32_t id, const char* name, HW
     if (stream) std::fclose(stream);
     const std::string bytes = TakeFile(path);
     lines->clear();
-    for (size_t start = 0, end; start < bytes.size(); start = end + 2) {
-        end = bytes.find("\r\n", start);
-        if (end == std::string::npos) ADD_FAILURE() << "no CR LF after byte " << start;
-        if (end == std::string::npos) break;
+    size_t start = 0;
+    for (size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
         lines->push_back(bytes.substr(start, end - start));
     }
+    EXPECT_EQ(start, bytes.size()) << "a line without CR LF";
     return result;
 }
 
@@ -202,6 +200,18 @@ struct OwnedTable {
     HashTable* get() const { return table; }
     size_t size() const { return TableValues(table).size(); }
 };
+
+// Number of tests of this program in the named suites.
+inline int CountTests(std::initializer_list<const char*> suites) {
+    const ::testing::UnitTest& all = *::testing::UnitTest::GetInstance();
+    int count = 0;
+    for (int i = 0; i < all.total_test_suite_count(); ++i) {
+        for (const char* suite : suites) {
+            if (std::strcmp(all.GetTestSuite(i)->name(), suite) == 0) count += all.GetTestSuite(i)->total_test_count();
+        }
+    }
+    return count;
+}
 
 // Runs the tests of this program that match filter in a new process while
 // HKCU\Software\Wine\Version is "winxp64", and restores the value; how many tests ran,

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "inspect/os_description.h"
+#include "inspect/os_family.h"
+
+namespace {
+
+enum Query { kExtended, kShort, kNone };
+
+OsVersionQuery Version(Query kind, uint32_t platform, uint32_t major, uint32_t minor, const char* pack = "",
+                       uint8_t product = 0, uint16_t suite = 0, uint32_t build = 1234) {
+    OsVersionQuery q = {kind == kExtended, kind == kShort, platform, major, minor, build, {}, suite, product};
+    std::strncpy(q.servicePack, pack, sizeof q.servicePack);
+    return q;
+}
+
+TEST(OsFamily, CodeTableWithBothQueries) {
+    const struct { uint32_t platform, major, minor; int32_t family; } rows[] = {
+        {0, 3, 10, kOsWin32s},     {1, 3, 95, kOsWin32},      {1, 5, 0, kOsWin32},        {2, 6, 1, kOsWin32},
+        {2, 5, 3, kOsWin32},       {1, 4, 9, kOsWindows95},   {1, 4, 10, kOsWindows98},   {1, 4, 89, kOsWindows98},
+        {1, 4, 90, kOsWindowsMe},  {3, 4, 0, kOsUnknown},     {2, 4, 7, kOsWindowsNt4},   {2, 3, 51, kOsWindowsNt3},
+        {2, 5, 0, kOsWindows2000}, {2, 5, 1, kOsWindowsXp},   {2, 5, 2, kOsWindowsDotNet},
+    };
+    for (const auto& r : rows) {
+        for (Query kind : {kExtended, kShort}) {
+            EXPECT_EQ(ClassifyOsFamily(Version(kind, r.platform, r.major, r.minor, " B", 3, 0x112), nullptr, nullptr),
+                      r.family)
+                << r.platform << " " << r.major << "." << r.minor << (kind == kExtended ? " extended" : " short");
+        }
+    }
+}
+
+// The out values: NT product type and suite mask, or on the 9x path (newer NT versions
+// included) the service pack's second character, signed; zeroes after the short query
+// and for unrecognised platforms; untouched when neither query answered.
+TEST(OsFamily, ProductAndSuiteOutValues) {
+    const struct { OsVersionQuery query; int32_t family, product, suite; } rows[] = {
+        {Version(kExtended, 2, 5, 1, "Service Pack 2", 1, 0x300), kOsWindowsXp, 1, 0x300},
+        {Version(kExtended, 2, 4, 0, "", 0xFF, 0xFFFF), kOsWindowsNt4, 255, 65535},
+        {Version(kExtended, 1, 4, 0, " C", 9, 0x40), kOsWindows95, 'C', 0x40},
+        {Version(kExtended, 1, 4, 90, "\x20\xC1"), kOsWindowsMe, -63, 0},
+        {Version(kExtended, 1, 4, 0, "B"), kOsWindows95, 0, 0},
+        {Version(kExtended, 2, 6, 1, "Service Pack 1", 1, 0x100), kOsWin32, 'e', 0x100},
+        {Version(kShort, 2, 5, 1, "Service Pack 1", 1, 0x200), kOsWindowsXp, 0, 0},
+        {Version(kShort, 1, 4, 0, " B", 1, 0x200), kOsWindows95, 0, 0},
+        {Version(kExtended, 0, 3, 10, " B", 1, 0x200), kOsWin32s, 0, 0},
+        {Version(kExtended, 3, 4, 0, " B", 1, 0x200), kOsUnknown, 0, 0},
+        {Version(kNone, 2, 5, 1, "xy", 1, 1), kOsUnknown, -7, -9},
+    };
+    for (const auto& r : rows) {
+        int32_t product = -7, suite = -9;
+        EXPECT_EQ(ClassifyOsFamily(r.query, &product, &suite), r.family) << r.query.servicePack;
+        EXPECT_EQ(product, r.product) << r.query.servicePack;
+        EXPECT_EQ(suite, r.suite) << r.query.servicePack;
+    }
+    int32_t suite = -1;  // either out value may be null
+    EXPECT_EQ(ClassifyOsFamily(Version(kExtended, 2, 5, 0, "", 3, 0x2), nullptr, &suite), kOsWindows2000);
+    EXPECT_EQ(suite, 2);
+}
+
+TEST(OsDescription, BaseTextAndEditionOfEachFamily) {
+    const std::string blank(20, ' ');
+    const struct { int32_t family, product, suite; std::string text; } rows[] = {
+        {kOsWin32s, 0, 0, "OS WINDOWS 3.1      "},
+        {kOsWindows95, 'C', 0, "OS WINDOWS 95     OSR2                "},
+        {kOsWindows95, 'A', 0, "OS WINDOWS 95    "},
+        {kOsWindows98, 'A', 0, "OS WINDOWS 98     SE                  "},
+        {kOsWindows98, 'B', 0, "OS WINDOWS 98    "},
+        {kOsWindowsMe, 'A', 0, "OS WINDOWS ME    "},
+        {kOsUnknown, 0, 0, "Unknown OS       "},
+        {kOsWindowsNt4, 0, 0, "OS WINDOWS NT 4.0 " + blank},
+        {kOsWindowsNt4, 1, 0, "OS WINDOWS NT 4.0  Workstation         "},
+        {kOsWindowsNt3, 2, 0, "OS WINDOWS NT 3.51 Domain controller   "},
+        {kOsWindowsNt4, 3, 0x80, "OS WINDOWS NT 4.0  Server              "},
+        {kOsWindowsNt4, 4, 0, "OS WINDOWS NT 4.0 "},
+        // server editions test the suite bits in order: data center, enterprise, blade
+        {kOsWindows2000, 3, 0, "OS WINDOWS 2000  " + blank},
+        {kOsWindows2000, 3, 0x82, "OS WINDOWS 2000   DataCenter Server   "},
+        {kOsWindows2000, 3, 0x402, "OS WINDOWS 2000   Advanced Server     "},
+        {kOsWindows2000, 3, 0x400, "OS WINDOWS 2000   Web Server          "},
+        {kOsWindows2000, 3, 0x10, "OS WINDOWS 2000   Server              "},
+        {kOsWindows2000, 5, 0x2, "OS WINDOWS 2000  "},
+        {kOsWindowsXp, 1, 0x300, "OS WINDOWS XP     Home Etition     "},
+        {kOsWindowsXp, 1, 0x100, "OS WINDOWS XP     Professional Edition"},
+        {kOsWindowsXp, 1, 0, "OS WINDOWS XP    " + blank},
+        {kOsWindowsXp, 3, 0x480, "OS WINDOWS XP     DataCenter Server   "},
+        {kOsWindowsDotNet, 3, 0x2, "OS WINDOWS .NET   Enterprise Server   "},
+        {kOsWindowsXp, -1, 0x200, "OS WINDOWS XP    "},
+        {5, 1, 0x200, ""},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(FormatOsDescription(r.family, r.product, r.suite).text, r.text)
+            << r.family << " " << r.product << " " << r.suite;
+    }
+}
+
+TEST(OsDescription, VersionText) {
+    OsVersionQuery shortOnly = Version(kShort, 2, 4, 0, "Service Pack 6", 0, 0, 1381);
+    OsVersionQuery unterminated = Version(kExtended, 2, 4294967295u, 4294967295u, "", 0, 0, 0xFFFFFFFF);
+    std::memset(unterminated.servicePack, 'x', sizeof unterminated.servicePack);
+    const struct { OsVersionQuery query; std::string text; } rows[] = {
+        {Version(kExtended, 2, 5, 1, "Service Pack 2", 0, 0, 2600), "5.1.2600 Service Pack 2"},
+        {Version(kExtended, 1, 4, 10, "", 0, 0, 0x040A08AE), "4.10.2222 "},  // 9x: version in the high word
+        {shortOnly, "4.0.1381 Service Pack 6"},
+        {Version(kNone, 2, 4, 0, "x"), ""},
+        {unterminated, "4294967295.4294967295.65535 " + std::string(kServicePackTextSize, 'x')},
+    };
+    for (const auto& r : rows) EXPECT_EQ(FormatOsVersion(r.query).text, r.text);
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// The platform binding, OS detection and process listing under Wine: ToolHelp on the
+// default version, psapi and the performance data on 5.2 (a second run of this program).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "inspect/os_family.h"
+#include "inspect/win/modules_win.h"
+#include "inspect/win/os_description_win.h"
+#include "inspect/win/os_family_win.h"
+#include "inspect/win/processes_win.h"
+#include "inspect/win/system_probe.h"
+#include "tests/support/probe_test_util.h"
+
+namespace {
+
+using namespace probetest;
+
+TEST(WindowsDotNetServer, FamilyTestsPassAgainUnderWindowsXp64) {
+    EXPECT_EQ(RunUnderWinXp64("ProbeBinding.*:OsDetection.*:Modules.*"),
+              CountTests({"ProbeBinding", "OsDetection", "Modules"}));
+}
+
+TEST(OsDetection, FamilyAndDescriptionOfThisSystem) {
+    OSVERSIONINFOEXA info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    ASSERT_TRUE(GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)));
+    int32_t product = -1, suite = -1;
+    EXPECT_EQ(DetectOsFamily(&product, &suite), ExpectedFamily());
+    EXPECT_EQ(DetectOsFamily(nullptr, nullptr), ExpectedFamily());
+    EXPECT_EQ(suite, info.wSuiteMask);
+    char version[256];
+    std::snprintf(version, sizeof version, "%lu.%lu.%lu %s", info.dwMajorVersion, info.dwMinorVersion,
+                  info.dwBuildNumber & 0xFFFF, info.szCSDVersion);
+    EXPECT_STREQ(DescribeOsVersion().text, version);
+    if (ExpectedFamily() == kOsWindowsDotNet) {
+        // A workstation without the personal-edition bit.
+        ASSERT_EQ(info.wProductType, 1);
+        ASSERT_EQ(info.wSuiteMask & 0x200, 0);
+        EXPECT_EQ(product, 1);
+        EXPECT_STREQ(DescribeOs().text, "OS WINDOWS .NET   Professional Edition");
+    } else {
+        // A newer NT system takes the 9x path: the service pack's second character.
+        ASSERT_GE(info.dwMajorVersion, 6u) << "the prefix is not at Wine's default version";
+        EXPECT_EQ(product, info.szCSDVersion[0] ? static_cast<int8_t>(info.szCSDVersion[1]) : 0);
+        EXPECT_STREQ(DescribeOs().text, "OS WIN32            ");
+    }
+}
+
+TEST(ProbeBinding, BindsTheRoutesOfTheOsFamily) {
+    const bool psapi = ExpectedFamily() == kOsWindowsDotNet;
+    SystemProbe probe;
+    EXPECT_EQ(probe.processLibrary, GetModuleHandleA(psapi ? "psapi.dll" : "kernel32.dll"));
+    EXPECT_EQ(probe.ipLibrary, GetModuleHandleA("iphlpapi.dll"));
+    EXPECT_TRUE(probe.processLibrary && probe.ipLibrary);
+    EXPECT_EQ(probe.driverDevice, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(probe.listProcesses, psapi ? ListProcessesPerfData : ListProcessesToolHelp);
+    EXPECT_EQ(probe.listModules, psapi ? ListModulesPsapi : ListModulesToolHelp);
+    EXPECT_EQ(probe.countProcessItems, psapi ? CountProcessItemsPerfData : CountProcessItemsToolHelp);
+    EXPECT_EQ(probe.findModulePath, psapi ? FindModulePathPsapi : FindModulePathToolHelp);
+    EXPECT_EQ(probe.writeProcessBlock, psapi ? WriteProcessBlockPsapi : WriteProcessBlockToolHelp);
+    const bool toolHelp[] = {probe.createToolhelp32Snapshot != nullptr, probe.process32First != nullptr,
+                             probe.process32Next != nullptr, probe.module32First != nullptr,
+                             probe.module32Next != nullptr};
+    const bool psapiEntries[] = {probe.enumProcessModules != nullptr, probe.enumProcessModulesEx != nullptr,
+                                 probe.getModuleFileNameExA != nullptr, probe.getProcessMemoryInfo != nullptr,
+                                 probe.getModuleInformation != nullptr};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(toolHelp[i], !psapi) << i;
+        EXPECT_EQ(psapiEntries[i], psapi) << i;
+    }
+    // The NT family prefers the Ex table calls, which Wine exports for TCP only.
+    EXPECT_EQ(probe.allocateAndGetTcpExTableFromStack != nullptr, psapi);
+    EXPECT_EQ(probe.allocateAndGetTcpTableFromStack != nullptr, !psapi);
+    EXPECT_EQ(probe.allocateAndGetUdpExTableFromStack, nullptr);
+    EXPECT_NE(probe.allocateAndGetUdpTableFromStack, nullptr);
+    // Wine's performance data has no Process object: the NT route lists and counts nothing.
+    OwnedTable table;
+    EXPECT_EQ(probe.ListProcesses(table.get(), nullptr), psapi ? 1u : 0u);
+    EXPECT_EQ(table.size() > 0, !psapi);
+    EXPECT_EQ(probe.CountProcessItems(1) > 0, !psapi);
+}
+
+TEST(EmptySlots, AnswerNeutralValuesUntilBoundAgain) {
+    SystemProbe probe;
+    probe.Teardown();
+    EXPECT_FALSE(probe.processLibrary || probe.ipLibrary || probe.listProcesses || probe.createToolhelp32Snapshot);
+    OwnedTable table;
+    EXPECT_EQ(probe.ListProcesses(table.get(), nullptr), 1u);
+    EXPECT_EQ(probe.ListModules(0, table.get(), nullptr), 0u);
+    EXPECT_EQ(table.size(), 0u);
+    EXPECT_EQ(probe.CountProcessItems(1), 0u);
+    EXPECT_EQ(probe.FindModulePath(GetCurrentProcessId(), GetModuleHandleA(nullptr)).path[0], '\0');
+    EXPECT_EQ(probe.ScanAutoruns(nullptr, nullptr), 0u);
+    Lines lines;
+    EXPECT_EQ(WriteBlock(probe, GetCurrentProcessId(), "x.exe", nullptr, &lines), 0u);
+    EXPECT_TRUE(lines.empty());
+    void* rows = nullptr;
+    EXPECT_EQ(probe.GetTcpConnectionTable(nullptr, &rows, TRUE, GetProcessHeap(), 2, 2), kConnectionTableUnavailable);
+    EXPECT_EQ(probe.GetUdpConnectionTable(nullptr, &rows, TRUE, GetProcessHeap(), 2, 2), kConnectionTableUnavailable);
+    EXPECT_FALSE(probe.QueryTcpTable(&rows, nullptr) || probe.QueryUdpTable(&rows, nullptr));
+    EXPECT_EQ(rows, nullptr);
+    EXPECT_EQ(probe.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0), nullptr);  // not INVALID_HANDLE_VALUE
+    probe.Initialize();
+    EXPECT_EQ(probe.ListProcesses(table.get(), nullptr), 0u);
+    EXPECT_GT(table.size(), 0u);
+}
+
+TEST(ToolHelpProcesses, ListsCountsAndOpensTheChildUntilItEnds) {
+    SystemProbe probe;
+    ASSERT_EQ(probe.listProcesses, ListProcessesToolHelp);
+    ChildProcess child;
+    ASSERT_TRUE(child.Start());
+    StepCounter counter;
+    OwnedTable table, childModules;
+    ASSERT_EQ(probe.ListProcesses(table.get(), counter.Window()), 0u);
+    EXPECT_EQ(static_cast<size_t>(counter.TakeSteps()), table.size());
+    EXPECT_STREQ(ProcessName(table.get(), child.Id()), "processes_helper.exe");
+    EXPECT_EQ(ProcessName(table.get(), GetCurrentProcessId()), OwnPath().substr(OwnPath().rfind('\\') + 1));
+    EXPECT_EQ(probe.ListProcesses(nullptr, nullptr), 1u);
+
+    // Wine's own processes come and go: count until a listing agrees.
+    size_t listed = 0;
+    uint32_t counted = 1;
+    for (int attempt = 0; attempt < 10 && counted != listed; ++attempt) {
+        OwnedTable now;
+        listed = probe.ListProcesses(now.get(), nullptr) == 0 ? now.size() : 0;
+        counted = probe.CountProcessItems(0);
+    }
+    EXPECT_EQ(counted, listed);
+    ASSERT_EQ(probe.ListModules(child.Id(), childModules.get(), nullptr), 0u);
+    ASSERT_GE(childModules.size(), 3u);  // the executable, ntdll, kernel32 at least
+    EXPECT_GE(probe.CountProcessItems(1), counted + childModules.size());
+
+    const uint32_t id = child.Id();
+    EXPECT_TRUE(CanOpenProcess(id) && CanOpenProcess(GetCurrentProcessId()));
+    child.End();
+    EXPECT_FALSE(CanOpenProcess(id) || CanOpenProcess(kNoSuchProcess));
+    OwnedTable after;
+    ASSERT_EQ(probe.ListProcesses(after.get(), nullptr), 0u);
+    EXPECT_EQ(ProcessName(after.get(), id), nullptr);
+
+    // A stop request ends the listing after the first process, when there is a progress window.
+    StopRequest stop;
+    ASSERT_NE(stop.mutex, nullptr);
+    OwnedTable stopped, unchecked;
+    BeginProgressTask(counter.Window(), L"", 0);  // a new task looks for the request at its first step
+    counter.TakeSteps();
+    EXPECT_EQ(probe.ListProcesses(stopped.get(), counter.Window()), kStoppedResult);
+    EXPECT_EQ(stopped.size(), 1u);
+    EXPECT_EQ(counter.TakeSteps(), 1);
+    EXPECT_EQ(probe.ListProcesses(unchecked.get(), nullptr), 0u);
+    EXPECT_GT(unchecked.size(), 1u);
+}
+
+TEST(PerfDataSystem, ConvertsNamesWithinTheBufferAndReadsTheRegistry) {
+    const std::u16string idle = u"Idle", longName(300, u'a');
+    const struct { const std::u16string& name; size_t length, outSize; std::string expected; } cases[] = {
+        {idle, 4, kProcessNameSize, "Idle"}, {longName, 300, kProcessNameSize, std::string(kProcessNameSize - 1, 'a')},
+        {idle, 4, 4, "Idl"},                 {idle, 4, 1, ""},
+        {idle, 0, kProcessNameSize, ""},
+    };
+    for (const auto& c : cases) {
+        std::string out(c.outSize + 1, 'x');
+        PerfNameToAnsi(reinterpret_cast<const uint16_t*>(c.name.data()), c.length, &out[0], c.outSize);
+        EXPECT_EQ(out.c_str(), c.expected);
+        EXPECT_EQ(out.back(), 'x') << c.expected;
+    }
+
+    SystemProbe probe;
+    PerfDataSystem system;
+    OpenPerfDataSystem(&system, &probe);
+    ASSERT_NE(system.counterKey, nullptr);
+    const PerfDataOps ops = SystemPerfDataOps(&system);
+    uint32_t size = 0;
+    EXPECT_EQ(ops.queryCounterNames(ops.context, "Counters", nullptr, &size), kPerfQueryOk);
+    EXPECT_GT(size, 0u);
+    uint8_t* block = nullptr;
+    EXPECT_EQ(QueryPerfData(ops, "230", &block, &size), 0);
+    EXPECT_TRUE(block && std::memcmp(block, u"PERF", 8) == 0);
+    std::free(block);
+    ClosePerfDataSystem(&system);
+    EXPECT_EQ(system.counterKey, nullptr);
+}
+
+}  // namespace
