@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <vector>
 
@@ -116,8 +117,19 @@ TEST_F(HashTableTest, PointerWidthKeysCompareTheWholeKey) {
 TEST_F(HashTableTest, IterationFollowsInsertionOrderAcrossBuckets) {
     HashTable* t = CreateTable(8, 1);
     ASSERT_NE(t, nullptr);
-    const uint32_t ids[] = {0x2FF, 3, 0x100, 0x7A, 0x1003, 0xFFFFFFFF, 42, 0x200};
-    for (uint32_t id : ids) ASSERT_NE(InsertEntry(t, NewUInt32Key(id), 4, Dup("x")), nullptr);
+    const uint32_t ids[] = {0x2FF, 3, 0x100, 0x7A, 0x1003, 0xFFFFFFFF, 42, 0x200, 0x303};
+    // Known-new keys (odd positions) go first in their chains: found, and refused again
+    // by InsertEntry, like the others.
+    for (size_t i = 0; i < std::size(ids); ++i) {
+        void* key = NewUInt32Key(ids[i]);
+        ASSERT_NE(i % 2 ? InsertNewEntry(t, key, 4, Dup("x")) : InsertEntry(t, key, 4, Dup("x")), nullptr);
+    }
+    for (uint32_t id : ids) {
+        const HashTableNode* found = FindEntry(t, &id, 4);
+        ASSERT_NE(found, nullptr) << id;
+        EXPECT_EQ(std::memcmp(found->key, &id, 4), 0);
+        EXPECT_EQ(InsertEntry(t, &id, 4, nullptr), nullptr) << id;
+    }
     std::vector<uint32_t> seen;
     for (HashTableNode* e = FirstEntry(t); e; e = NextEntry(e)) {
         uint32_t id;
