@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "inspect/file_info.h"
 #include "report/report_line.h"
