@@ -48,6 +48,13 @@ static HashTableNode* NewNode(uint32_t hash, void* key, int32_t keyLength, void*
     return node;
 }
 
+static void AppendToList(HashTable* table, HashTableNode* node) {
+    node->listPrev = table->tail;
+    if (table->tail) table->tail->listNext = node;
+    table->tail = node;
+    if (!table->head) table->head = node;
+}
+
 HashTableNode* InsertEntry(HashTable* table, void* key, int32_t keyLength, void* value) {
     const uint32_t h = HashKey(key, keyLength);
     HashTableNode** bucket = &table->buckets[h & table->mask];
@@ -64,10 +71,19 @@ HashTableNode* InsertEntry(HashTable* table, void* key, int32_t keyLength, void*
     } else {
         *bucket = node;
     }
-    node->listPrev = table->tail;
-    if (table->tail) table->tail->listNext = node;
-    table->tail = node;
-    if (!table->head) table->head = node;
+    AppendToList(table, node);
+    return node;
+}
+
+HashTableNode* InsertNewEntry(HashTable* table, void* key, int32_t keyLength, void* value) {
+    const uint32_t h = HashKey(key, keyLength);
+    HashTableNode** bucket = &table->buckets[h & table->mask];
+    HashTableNode* node = NewNode(h, key, keyLength, value);
+    if (!node) return nullptr;
+    node->chainNext = *bucket;
+    if (*bucket) (*bucket)->chainPrev = node;
+    *bucket = node;
+    AppendToList(table, node);
     return node;
 }
 

@@ -20,45 +20,36 @@ int HexDigitValue(char c) {
     return -1;
 }
 
-// A group being filled: the record plus the capacity of its items array, so a long
-// line grows the array geometrically instead of once per field.
+// A group being filled: the record plus the capacity of its items array, which is
+// allocated once, for the most fields the group can receive.
 struct GroupBuilder {
     ItemRecord* record;
     size_t capacity;
 };
 
-// Appends one field (null item when empty); creates the record on the first append.
+// Appends one field (null item when empty); creates the record with room for capacity
+// items on the first append.
 bool AppendField(GroupBuilder& group, uint32_t type, const char* start, size_t length) {
     if (!group.record) {
-        group.record = static_cast<ItemRecord*>(std::malloc(sizeof(ItemRecord)));
-        if (!group.record) return false;
-        *group.record = {type, 0, nullptr};
-        group.capacity = 0;
+        if (group.capacity == 0 || group.capacity > SIZE_MAX / sizeof(char*)) return false;
+        auto* record = static_cast<ItemRecord*>(std::malloc(sizeof(ItemRecord)));
+        auto* items = static_cast<char**>(std::malloc(group.capacity * sizeof(char*)));
+        if (!record || !items) {
+            std::free(record);
+            std::free(items);
+            return false;
+        }
+        *record = {type, 0, items};
+        group.record = record;
     }
     ItemRecord& record = *group.record;
-    if (record.count == UINT32_MAX) return false;
-    if (record.count == group.capacity) {
-        const size_t grown = group.capacity ? group.capacity * 2 : 8;
-        if (grown > SIZE_MAX / sizeof(char*)) return false;
-        auto* items = static_cast<char**>(std::realloc(record.items, grown * sizeof(char*)));
-        if (!items) return false;
-        record.items = items;
-        group.capacity = grown;
-    }
+    if (record.count == group.capacity || record.count == UINT32_MAX) return false;
     char* item = nullptr;
     if (length) {
         item = NewTextCopy(start, length);
         if (!item) return false;
     }
     record.items[record.count++] = item;
-    return true;
-}
-
-bool StoreText(char** out, const char* start, size_t length) {
-    char* copy = NewTextCopy(start, length);
-    if (!copy) return false;
-    std::free(*out);  // a field number is met once, so this is null in practice
-    *out = copy;
     return true;
 }
 
@@ -75,10 +66,25 @@ void ClearOutputs(char** textOut, char** groupBTextOut, uint32_t* levelOut, uint
 // Length of the line's content: up to the first NUL or LF within length bytes, less a
 // CR directly before that end.
 size_t ContentLength(const char* line, size_t length) {
-    size_t end = 0;
-    while (end < length && line[end] != '\0' && line[end] != '\n') ++end;
+    size_t end = length;
+    if (const void* lf = std::memchr(line, '\n', end)) end = static_cast<size_t>(static_cast<const char*>(lf) - line);
+    if (const void* nul = std::memchr(line, '\0', end)) end = static_cast<size_t>(static_cast<const char*>(nul) - line);
     if (end > 0 && line[end - 1] == '\r') --end;
     return end;
+}
+
+// The code of a record line whose content is end bytes long: false unless the line
+// starts with exactly eight hexadecimal digits and "|".
+bool CodeOfContent(const char* line, size_t end, uint32_t* code) {
+    if (end <= kCodeDigits || line[kCodeDigits] != '|' || line[0] == '-') return false;
+    uint32_t value = 0;
+    for (size_t i = 0; i < kCodeDigits; ++i) {
+        const int digit = HexDigitValue(line[i]);
+        if (digit < 0) return false;
+        value = (value << 4) | static_cast<uint32_t>(digit);
+    }
+    *code = value;
+    return true;
 }
 
 }  // namespace
@@ -134,22 +140,13 @@ void WriteReportLine(FILE* stream, uint32_t code, const char* text, const char* 
     }
 }
 
-int ParseReportLineBytes(const char* line, size_t length, char** textOut, char** groupBTextOut,
-                         uint32_t* levelOut, uint32_t* hasChildrenOut, ItemRecord** groupAOut,
-                         ItemRecord** groupBOut) {
-    ClearOutputs(textOut, groupBTextOut, levelOut, hasChildrenOut, groupAOut, groupBOut);
-    if (!line || !textOut || !groupBTextOut || !levelOut || !hasChildrenOut || !groupAOut || !groupBOut)
-        return 0;
+int SplitReportLine(const char* line, size_t length, ReportLineParts* parts) {
+    if (!parts) return 0;
+    *parts = {nullptr, 0, nullptr, 0, 0, 0, nullptr, nullptr};
+    if (!line) return 0;
     const size_t end = ContentLength(line, length);
-    if (end <= kCodeDigits || line[kCodeDigits] != '|' || line[0] == '-') return 0;
-
-    // The code is exactly eight hexadecimal digits; anything else is not a record line.
     uint32_t code = 0;
-    for (size_t i = 0; i < kCodeDigits; ++i) {
-        const int digit = HexDigitValue(line[i]);
-        if (digit < 0) return 0;
-        code = (code << 4) | static_cast<uint32_t>(digit);
-    }
+    if (!CodeOfContent(line, end, &code)) return 0;
 
     const uint32_t typeA = RecordTypeA(code);
     const uint32_t typeB = RecordTypeB(code);
@@ -157,24 +154,33 @@ int ParseReportLineBytes(const char* line, size_t length, char** textOut, char**
     uint64_t skip = RecordSkipA(code);
     uint64_t textField = RecordTextField(code);
 
-    char* text = nullptr;
-    char* groupBText = nullptr;
-    GroupBuilder groupA = {nullptr, 0};
-    GroupBuilder groupB = {nullptr, 0};
+    // Fields run from after the code's "|" to the content end; the last field may be
+    // empty. Their count bounds each group, so its items array is allocated once.
+    uint64_t fieldCount = 1;
+    for (const char* bar = line + kCodeDigits + 1;
+         (bar = static_cast<const char*>(std::memchr(bar, '|', static_cast<size_t>(line + end - bar))));
+         ++bar)
+        ++fieldCount;
+    const uint64_t lastA = fieldCount < split ? fieldCount : split - 1;
+    GroupBuilder groupA = {nullptr, static_cast<size_t>(lastA > skip ? lastA - skip : 0)};
+    GroupBuilder groupB = {nullptr, static_cast<size_t>(fieldCount >= split ? fieldCount - split + 1 : 0)};
     bool ok = true;
 
-    // Fields run from after the code's "|" to the content end; the last field may be empty.
     size_t start = kCodeDigits + 1;
     for (uint64_t number = 1; ok; ++number) {
-        size_t stop = start;
-        while (stop < end && line[stop] != '|') ++stop;
+        const auto* bar = static_cast<const char*>(std::memchr(line + start, '|', end - start));
+        const size_t stop = bar ? static_cast<size_t>(bar - line) : end;
         const char* field = line + start;
         const size_t fieldLength = stop - start;
 
         if (number > skip) {
             if (number < split) {
-                ok = number == textField ? StoreText(&text, field, fieldLength)
-                                         : AppendField(groupA, typeA, field, fieldLength);
+                if (number == textField) {
+                    parts->text = field;
+                    parts->textLength = fieldLength;
+                } else {
+                    ok = AppendField(groupA, typeA, field, fieldLength);
+                }
             } else {
                 bool intoGroupB = number > split;
                 if (number == split) {
@@ -188,8 +194,11 @@ int ParseReportLineBytes(const char* line, size_t length, char** textOut, char**
                 }
                 if (intoGroupB) {
                     // The group-B text field stays in its group as well.
-                    if (number == textField) ok = StoreText(&groupBText, field, fieldLength);
-                    if (ok) ok = AppendField(groupB, typeB, field, fieldLength);
+                    if (number == textField) {
+                        parts->groupBText = field;
+                        parts->groupBTextLength = fieldLength;
+                    }
+                    ok = AppendField(groupB, typeB, field, fieldLength);
                 }
             }
         }
@@ -198,18 +207,41 @@ int ParseReportLineBytes(const char* line, size_t length, char** textOut, char**
     }
 
     if (!ok) {
-        std::free(text);
-        std::free(groupBText);
         FreeItemRecord(groupA.record);
         FreeItemRecord(groupB.record);
+        *parts = {nullptr, 0, nullptr, 0, 0, 0, nullptr, nullptr};
+        return 2;
+    }
+    parts->level = RecordLevel(code);
+    parts->hasChildren = RecordHasChildren(code);
+    parts->groupA = groupA.record;
+    parts->groupB = groupB.record;
+    return 1;
+}
+
+int ParseReportLineBytes(const char* line, size_t length, char** textOut, char** groupBTextOut,
+                         uint32_t* levelOut, uint32_t* hasChildrenOut, ItemRecord** groupAOut,
+                         ItemRecord** groupBOut) {
+    ClearOutputs(textOut, groupBTextOut, levelOut, hasChildrenOut, groupAOut, groupBOut);
+    if (!line || !textOut || !groupBTextOut || !levelOut || !hasChildrenOut || !groupAOut || !groupBOut)
+        return 0;
+    ReportLineParts parts;
+    if (SplitReportLine(line, length, &parts) != 1) return 0;
+    char* text = parts.text ? NewTextCopy(parts.text, parts.textLength) : nullptr;
+    char* groupBText = parts.groupBText ? NewTextCopy(parts.groupBText, parts.groupBTextLength) : nullptr;
+    if ((parts.text && !text) || (parts.groupBText && !groupBText)) {
+        std::free(text);
+        std::free(groupBText);
+        FreeItemRecord(parts.groupA);
+        FreeItemRecord(parts.groupB);
         return 0;
     }
-    *levelOut = RecordLevel(code);
-    *hasChildrenOut = RecordHasChildren(code);
+    *levelOut = parts.level;
+    *hasChildrenOut = parts.hasChildren;
     *textOut = text;
     *groupBTextOut = groupBText;
-    *groupAOut = groupA.record;
-    *groupBOut = groupB.record;
+    *groupAOut = parts.groupA;
+    *groupBOut = parts.groupB;
     return 1;
 }
 

@@ -123,6 +123,25 @@ int ParseReportLineBytes(const char* line, size_t length, char** textOut, char**
                          uint32_t* levelOut, uint32_t* hasChildrenOut, ItemRecord** groupAOut,
                          ItemRecord** groupBOut);
 
+// A record line split into its parts: the two texts as spans of the line (a null
+// pointer when the line has no such field; an empty field is a non-null span of length
+// 0), the groups as new records the caller owns.
+struct ReportLineParts {
+    const char* text;
+    size_t textLength;
+    const char* groupBText;
+    size_t groupBTextLength;
+    uint32_t level;
+    uint32_t hasChildren;  // code & 8
+    ItemRecord* groupA;
+    ItemRecord* groupB;
+};
+
+// The parser without its text copies, for a line of at most length bytes ending as for
+// ParseReportLineBytes: 1 with *parts filled, 0 when the line is not a record line, 2 when
+// it is one but memory ran out. *parts is cleared on 0 and 2.
+int SplitReportLine(const char* line, size_t length, ReportLineParts* parts);
+
 // Frees a record returned by the parser (null is allowed).
 void FreeItemRecord(ItemRecord* record);
 

@@ -56,15 +56,20 @@ TEST_F(HashTableTest, WholeKeysDecideAndIterationKeepsInsertionOrder) {
     HashTable* t = CreateTable(8, 1);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(FirstEntry(t), nullptr);
-    const struct { void* key; int32_t length; bool inserted; } inserts[] = {
-        {NewUInt32Key(0x2FF), 4, true}, {NewUInt32Key(0x100), 4, true}, {NewUInt32Key(0x200), 4, true},
-        {NewUInt32Key(0x300), 4, true}, {NewUInt32Key(0x200), 4, false}, {Key64(0x100400000ull), 8, true},
-        {Key64(0x200400000ull), 8, true}, {NewUInt32Key(0xFFFFFFFF), 4, true},
+    // fresh: a key known to be new, linked without the duplicate search.
+    const struct { void* key; int32_t length; bool inserted; bool fresh; } inserts[] = {
+        {NewUInt32Key(0x2FF), 4, true, false}, {NewUInt32Key(0x100), 4, true, false},
+        {NewUInt32Key(0x200), 4, true, false}, {NewUInt32Key(0x300), 4, true, false},
+        {NewUInt32Key(0x200), 4, false, false}, {Key64(0x100400000ull), 8, true, false},
+        {Key64(0x200400000ull), 8, true, false}, {NewUInt32Key(0xFFFFFFFF), 4, true, false},
+        {NewUInt32Key(0x500), 4, true, true}, {NewUInt32Key(0x1003), 4, true, true},
     };
     std::vector<void*> expected;
     for (const auto& row : inserts) {
         char* value = strdup("v");
-        EXPECT_EQ(InsertEntry(t, row.key, row.length, value) != nullptr, row.inserted);
+        HashTableNode* node = row.fresh ? InsertNewEntry(t, row.key, row.length, value)
+                                        : InsertEntry(t, row.key, row.length, value);
+        EXPECT_EQ(node != nullptr, row.inserted);
         if (row.inserted) expected.push_back(row.key);
         if (!row.inserted) std::free(row.key), std::free(value);  // a refused entry stays the caller's
     }
@@ -81,6 +86,9 @@ TEST_F(HashTableTest, WholeKeysDecideAndIterationKeepsInsertionOrder) {
     EXPECT_EQ(FindEntry(t, &handle, 8)->key, expected[5]);
     EXPECT_EQ(FindEntry(t, &absent, 4), nullptr);
     EXPECT_EQ(FindEntry(t, &wideId, 8), nullptr) << "the length is part of the key";
+    const uint32_t fresh = 0x500;
+    ASSERT_NE(FindEntry(t, &fresh, 4), nullptr);
+    EXPECT_EQ(InsertEntry(t, const_cast<uint32_t*>(&fresh), 4, nullptr), nullptr) << "a fresh key is refused again";
     DestroyTable(t, 1);
 }
 
