@@ -2,10 +2,13 @@
 
 #include "jobs/win/worker_job.h"
 #include "report/win/process_tree.h"
+#include "report/win/report_loader_win.h"
 #include "report/win/report_writer.h"
 
 void InstallJobOperations() {
     JobOperation* operations = JobOperationTable();
     operations[BuildProcessTree] = BuildProcessTreeJob;
     operations[WriteReport] = WriteReportJob;
+    operations[LoadAutorunView] = LoadAutorunViewJob;
+    operations[LoadReportView] = LoadReportViewJob;
 }
