@@ -30,9 +30,11 @@ uint32_t BuildProcessTreeJob(WorkerJob* job) {
         EndTreeJob(job);
         return JobFailed;
     }
+    // The bar counts processes: each one listed, then each one in the tree. Counting the
+    // modules beforehand would take module snapshots of every process twice.
     uint32_t result = JobSucceeded;
     if (progress) {
-        BeginProgressTask(progress, L"正在加载进程列表……", 2 * probe->CountProcessItems(1));
+        BeginProgressTask(progress, L"正在加载进程列表……", 0);
         if (IsStopRequested(&result)) {
             DestroyTable(processes, 1);
             EndTreeJob(job);
@@ -42,6 +44,12 @@ uint32_t BuildProcessTreeJob(WorkerJob* job) {
 
     HTREEITEM select = nullptr;
     result = probe->ListProcesses(processes, progress);
+    if (progress) {
+        uint32_t count = 0;
+        for (HashTableNode* node = FirstEntry(processes); node; node = NextEntry(node)) ++count;
+        SendMessageW(progress, ProgressSetRange, 0, 2 * count);
+        FlushProgress(progress);
+    }
     TreeBatch* batch = result == JobSucceeded ? CreateTreeBatch(params->tree, progress) : nullptr;
     if (result == JobSucceeded && !batch) result = JobFailed;
     if (batch) {
@@ -57,13 +65,12 @@ uint32_t BuildProcessTreeJob(WorkerJob* job) {
             }
             uint32_t modulesResult = JobSucceeded;
             const uint32_t moduleNumber = QueueModuleItems(probe, batch, nullptr, number, processId,
-                                                           params->selectModuleHandle, false, nullptr, progress,
+                                                           params->selectModuleHandle, false, nullptr, nullptr,
                                                            &modulesResult);
             if (processId == params->selectProcessId) {
                 selectNumber = processId != 0 && moduleNumber ? moduleNumber : number;
             }
-            if (modulesResult == JobCancelled) result = JobCancelled;
-            if (result == JobCancelled || StepProgress(progress, &result)) break;
+            if (StepProgress(progress, &result)) break;
             FlushTreeBatchIfDue(batch);
         }
         if (!FlushTreeBatch(batch) && result == JobSucceeded) result = JobFailed;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "app/win/job_operations.h"
 #include "app/win/main_dialog.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
@@ -306,6 +307,88 @@ TEST_F(MainDialogTest, CancelledStartupBuildLeavesEmptyTreeWithoutMessage) {
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(stray, nullptr) << "a message box was shown";
     EXPECT_EQ(dialog.viewMode, LiveProcessView);
+}
+
+}  // namespace
+
+namespace {
+
+UINT ViewMenuState(HWND hwnd, UINT command) {
+    return GetMenuState(GetMenu(hwnd), command, MF_BYCOMMAND) & (MF_CHECKED | MF_GRAYED);
+}
+
+std::wstring Label(HWND hwnd, int id) { return IsWindowVisible(GetDlgItem(hwnd, id)) ? WindowText(GetDlgItem(hwnd, id)) : L"-"; }
+
+// The switching commands with the real operations: each sets its row of menu marks and
+// the view mode, and choosing the shown view again does nothing; the autorun view of a
+// system without autorun places shows the system line; the option box drives the radios.
+TEST_F(MainDialogTest, ViewCommandsMenusPanelAndOptions) {
+    InstallJobOperations();
+    TestMainDialog dialog;
+    dialog.checks = [](TestMainDialog& d) {
+        HWND hwnd = d.GetSafeHwnd();
+        const UINT on = MF_CHECKED, off = 0, grayed = MF_GRAYED;
+        struct Row {
+            UINT command;
+            uint8_t view;
+            UINT marks[5];  // 32772, 32775, 32776, 32778, 32779
+        } rows[] = {
+            {ID_VIEW_AUTORUN, AutorunView, {off, on, off, grayed, grayed}},
+            {ID_VIEW_AUTORUN, AutorunView, {off, on, off, grayed, grayed}},
+            {ID_VIEW_PROCESS_TREE, LiveProcessView, {on, off, off, off, grayed}},
+        };
+        const UINT ids[5] = {ID_VIEW_PROCESS_TREE, ID_VIEW_AUTORUN, ID_VIEW_LOAD_REPORT, ID_EDIT_END_PROCESS,
+                             ID_VIEW_RELOAD_REPORT};
+        for (const Row& row : rows) {
+            SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(row.command, 0), 0);
+            EXPECT_EQ(d.viewMode, row.view) << row.command;
+            for (int i = 0; i < 5; ++i) EXPECT_EQ(ViewMenuState(hwnd, ids[i]), row.marks[i]) << row.command << " " << ids[i];
+            if (row.view == AutorunView) {
+                // Only the system line: one item, its panel the system layout with this system.
+                ASSERT_EQ(TreeView_GetCount(d.tree.hwnd), 1u);
+                EXPECT_EQ(Label(hwnd, IDC_LABEL_1049), L"OS version");
+                EXPECT_FALSE(WindowText(GetDlgItem(hwnd, IDC_FIELD_1031)).empty());
+            } else {
+                EXPECT_GT(TreeView_GetCount(d.tree.hwnd), 1u);
+            }
+        }
+
+        // The five panel layouts: labels 1049, 1042-1048, 1069 ("-" hidden) and the list.
+        const struct {
+            int layout;
+            std::vector<std::wstring> labels;
+            bool list;
+        } layouts[] = {
+            {ProcessPanel, {L"进程 ID", L"版本", L"名称", L"名称", L"版本", L"大小", L"修改日期", L"Description", L"-"}, false},
+            {ConnectionPanel,
+             {L"端口类型", L"本地主机", L"Local IP", L"连接状态", L"远程主机", L"Remout IP", L"Remout port", L"-", L"Local port"},
+             false},
+            {ListPanel, {L"-", L"-", L"-", L"-", L"-", L"-", L"-", L"-", L"-"}, true},
+            {ShortcutPanel, {L"进程 ID", L"版本", L"名称", L"名称", L"版本", L"大小", L"修改日期", L"Link To", L"-"}, false},
+            {SystemPanel, {L"OS version", L"Build,SP", L"-", L"-", L"-", L"-", L"-", L"-", L"-"}, false},
+        };
+        const int labelIds[9] = {IDC_LABEL_1049, IDC_LABEL_1042, IDC_LABEL_1043, IDC_LABEL_1044, IDC_LABEL_1045,
+                                 IDC_LABEL_1046, IDC_LABEL_1047, IDC_LABEL_1048, IDC_LABEL_1069};
+        for (const auto& l : layouts) {
+            d.ShowPanelLayout(l.layout);
+            std::vector<std::wstring> labels;
+            for (int id : labelIds) labels.push_back(Label(hwnd, id));
+            EXPECT_EQ(labels, l.labels) << l.layout;
+            EXPECT_EQ(IsWindowVisible(GetDlgItem(hwnd, IDC_LIST)) != FALSE, l.list) << l.layout;
+        }
+
+        // Unchecking the process section disables the module radios; checking it again
+        // always returns to the modules of all processes.
+        CheckRadioButton(hwnd, IDC_MODULES_SELECTED, IDC_MODULES_ALL, IDC_MODULES_SELECTED);
+        SendMessageW(GetDlgItem(hwnd, IDC_OPT_PROCESSES), BM_CLICK, 0, 0);
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd, IDC_MODULES_ALL)));
+        SendMessageW(GetDlgItem(hwnd, IDC_OPT_PROCESSES), BM_CLICK, 0, 0);
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hwnd, IDC_MODULES_SELECTED)));
+        EXPECT_EQ(IsDlgButtonChecked(hwnd, IDC_MODULES_ALL), BST_CHECKED);
+        EXPECT_EQ(IsDlgButtonChecked(hwnd, IDC_MODULES_SELECTED), BST_UNCHECKED);
+        d.EndDialog(IDCANCEL);
+    };
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
 }
 
 }  // namespace

@@ -136,6 +136,7 @@ void TreeBuild(TreeWindow& window) {
         const size_t built = TreeView_GetCount(window.tree);
         raw.push_back(RawSnapshots(&items));
         insert.push_back(InsertPlainItems(window.tree, built));
+        if (round == 0) std::printf("tree build: %zu items built, %zu seen by the raw snapshots\n", built, items);
         items = built;
     }
     const double raws = Median(raw) + Median(insert);
