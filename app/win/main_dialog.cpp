@@ -5,6 +5,7 @@
 #include "inspect/hash_table.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
+#include "net/win/connections_dialog.h"
 #include "resources/resource.h"
 
 const int kFieldEditIds[10] = {IDC_FIELD_1031, IDC_FIELD_1032, IDC_FIELD_1037, IDC_FIELD_1038, IDC_FIELD_1033,
@@ -192,6 +193,9 @@ bool MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
             return true;
         case ID_HELP:
             ShowHelp(HELP_FINDER);
+            return true;
+        case ID_VIEW_CONNECTIONS:
+            RunConnectionsDialog(hwnd_, probe);
             return true;
         default:
             break;

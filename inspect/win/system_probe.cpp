@@ -7,6 +7,7 @@
 #include "inspect/win/modules_win.h"
 #include "inspect/win/os_family_win.h"
 #include "inspect/win/processes_win.h"
+#include "net/win/connection_routes.h"
 
 namespace {
 
@@ -17,10 +18,10 @@ constexpr ScanAutorunsOp kNtAutorunScan = nullptr;
 constexpr ScanAutorunsOp kWin9xAutorunScan = nullptr;
 // Slots 7 and 8: the direct call of an exported Ex table function (NT family), and
 // the plain-table route that finds the owners itself.
-constexpr ConnectionTableOp kUdpExRoute = nullptr;
-constexpr ConnectionTableOp kTcpExRoute = nullptr;
-constexpr ConnectionTableOp kUdpPlainRoute = nullptr;
-constexpr ConnectionTableOp kTcpPlainRoute = nullptr;
+constexpr ConnectionTableOp kUdpExRoute = GetUdpTableEx;
+constexpr ConnectionTableOp kTcpExRoute = GetTcpTableEx;
+constexpr ConnectionTableOp kUdpPlainRoute = GetUdpTablePlain;
+constexpr ConnectionTableOp kTcpPlainRoute = GetTcpTablePlain;
 
 // What the report and the connection listing ask the table calls for.
 constexpr DWORD kConnectionTableFlags = 2;
