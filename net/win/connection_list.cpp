@@ -41,19 +41,32 @@ void AddRows(void* argument) {
     const ListViewRef list = ListOf(batch->list);
     HDC dc = GetDC(batch->list);
     HGDIOBJ oldFont = nullptr;
+    TEXTMETRICA metrics = {};
     if (dc) {
         HFONT font = reinterpret_cast<HFONT>(SendMessageW(batch->list, WM_GETFONT, 0, 0));
         if (font) oldFont = SelectObject(dc, font);
+        GetTextMetricsA(dc, &metrics);
     }
+    // A cell is measured only when it could be wider than its column: a text of n bytes
+    // is at most n widest characters wide.
+    int widths[9];
+    for (int column = 0; column < 9; ++column) widths[column] = list.GetColumnWidth(column);
+    // The list is drawn once per batch, not once per cell.
+    SendMessageW(batch->list, WM_SETREDRAW, FALSE, 0);
     const int first = list.GetItemCount();
     for (size_t i = 0; i < batch->texts.size(); ++i) {
         const ConnectionTexts& t = batch->texts[i];
-        const int row = SetListCellText(batch->list, list.GetItemCount(), 0, t.type, dc);
-        if (row < 0) continue;
-        const char* cells[] = {t.localHost,  t.localAddress, t.localPort, t.remoteHost,
-                               t.remoteAddress, t.remotePort, t.state, batch->applications[i].c_str()};
-        for (int column = 1; column <= 8; ++column) SetListCellText(batch->list, row, column, cells[column - 1], dc);
+        const char* cells[9] = {t.type,          t.localHost,  t.localAddress, t.localPort,
+                                t.remoteHost,    t.remoteAddress, t.remotePort, t.state,
+                                batch->applications[i].c_str()};
+        int row = list.GetItemCount();
+        for (int column = 0; column < 9 && row >= 0; ++column) {
+            const bool mayWiden = dc && lstrlenA(cells[column]) * metrics.tmMaxCharWidth > widths[column];
+            row = SetListCellText(batch->list, row, column, cells[column], mayWiden ? dc : nullptr);
+            if (mayWiden) widths[column] = list.GetColumnWidth(column);
+        }
     }
+    SendMessageW(batch->list, WM_SETREDRAW, TRUE, 0);
     list.RedrawItems(first, list.GetItemCount() - 1);
     if (dc) {
         if (oldFont) SelectObject(dc, oldFont);
@@ -68,15 +81,11 @@ bool StopRequested(void* progressWindow) {
     return progressWindow && IsStopRequested(&result);
 }
 
-// Fills the list with one table's rows. 0, or 3 when stopped.
+// Fills the list with one table's rows, whose host names are known. 0, or 3 when stopped.
 uint32_t AddTableRows(HWND list, HWND progressWindow, SystemProbe* probe, ConnectionNames& names,
                       HashTable* processes, const void* table, bool isTcp) {
     const uint32_t count = ConnectionRowCount(table);
-    BeginProgressTask(progressWindow, isTcp ? L"正在搜索活动的TCP连接信息……" : L"正在搜索活动的UDP连接信息…… ", count);
     uint32_t result = 0;
-    if (StopRequested(progressWindow)) return kStoppedResult;
-    if (ResolveTableHostNames(names, table, isTcp, progressWindow) != 0) return kStoppedResult;
-
     std::map<uint32_t, std::string> applications;  // display path by owner, for this listing
     RowBatch batch{list, {}, {}};
     DWORD batchStart = GetTickCount();
@@ -146,14 +155,28 @@ uint32_t FillConnectionList(HWND list, HWND progressWindow, SystemProbe* probe, 
     HashTable* processes = CreateTable(8, 1);
     if (processes) probe->ListProcesses(processes, nullptr);
     RunOnInterfaceThread(progressWindow, DeleteRows, list);
-    uint32_t result = 0;
-    for (const bool isTcp : {true, false}) {
-        void* table = nullptr;
-        const bool got = isTcp ? probe->QueryTcpTable(&table, processes) : probe->QueryUdpTable(&table, processes);
-        if (!got) continue;
-        result = AddTableRows(list, progressWindow, probe, names, processes, table, isTcp);
-        HeapFree(GetProcessHeap(), 0, table);
-        if (result != 0) break;
+    void* tables[2] = {nullptr, nullptr};
+    if (!probe->QueryTcpTable(&tables[0], processes)) tables[0] = nullptr;
+    if (!probe->QueryUdpTable(&tables[1], processes)) tables[1] = nullptr;
+
+    // The host names of both tables are looked up together, under one deadline.
+    BeginProgressTask(progressWindow, L"正在搜索活动的TCP连接信息……", ConnectionRowCount(tables[0]));
+    uint32_t result = StopRequested(progressWindow) ? kStoppedResult : 0;
+    if (result == 0) {
+        std::vector<NetAddress> addresses;
+        CollectHostAddresses(tables[0], true, &addresses);
+        CollectHostAddresses(tables[1], false, &addresses);
+        result = names.Resolve(addresses.data(), addresses.size(), StopRequested, progressWindow);
+    }
+    for (int t = 0; t < 2 && result == 0; ++t) {
+        if (!tables[t]) continue;
+        if (t == 1) {
+            BeginProgressTask(progressWindow, L"正在搜索活动的UDP连接信息…… ", ConnectionRowCount(tables[1]));
+        }
+        result = AddTableRows(list, progressWindow, probe, names, processes, tables[t], t == 0);
+    }
+    for (void* table : tables) {
+        if (table) HeapFree(GetProcessHeap(), 0, table);
     }
     DestroyTable(processes, 1);
     return result;
