@@ -20,14 +20,35 @@ add_library(korvane_win STATIC ${win_sources})
 target_link_libraries(korvane_win PUBLIC korvane_core
   comctl32 comdlg32 shell32 ole32 oleaut32 uuid advapi32 version ws2_32 gdi32 user32 kernel32)
 
+# The kernel driver, NtDriver.sys, of the target's width: the request core and the
+# kernel layer, linked as a native-subsystem image against ntoskrnl. It travels in the
+# resources as RCDATA 161.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86")
+  set(driver_entry _DriverEntry@8)
+else()
+  set(driver_entry DriverEntry)
+endif()
+set(driver_sources ${CMAKE_SOURCE_DIR}/driver/kernel/driver_core.c ${CMAKE_SOURCE_DIR}/driver/kernel/driver_nt.c)
+set(driver_file ${CMAKE_BINARY_DIR}/NtDriver.sys)
+add_custom_command(OUTPUT ${driver_file}
+  COMMAND ${CMAKE_C_COMPILER} -O2 -std=gnu11 -Wall -Wextra -Wno-unused-parameter -Wno-address
+          -fno-builtin -ffreestanding -I${CMAKE_SOURCE_DIR} -I/usr/share/mingw-w64/include/ddk
+          -shared -nostdlib -Wl,--subsystem,native -Wl,--entry,${driver_entry}
+          -o ${driver_file} ${driver_sources} -lntoskrnl -lhal
+  DEPENDS ${driver_sources} ${CMAKE_SOURCE_DIR}/driver/kernel/driver_core.h ${CMAKE_SOURCE_DIR}/driver/driver_protocol.h
+  COMMENT "Building the kernel driver NtDriver.sys"
+  VERBATIM)
+add_custom_target(kernel_driver DEPENDS ${driver_file})
+
 # Resources are linked into the program and into every Windows test, so that the
 # tests create the same dialogs from the same templates.
 add_library(korvane_res OBJECT ${CMAKE_SOURCE_DIR}/resources/korvane.rc)
-target_include_directories(korvane_res PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources)
+target_include_directories(korvane_res PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources ${CMAKE_BINARY_DIR})
+add_dependencies(korvane_res kernel_driver)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/korvane.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/resource.h")
 file(GLOB icons CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.ico ${CMAKE_SOURCE_DIR}/resources/*.manifest)
-set_property(SOURCE ${CMAKE_SOURCE_DIR}/resources/korvane.rc APPEND PROPERTY OBJECT_DEPENDS ${icons})
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/resources/korvane.rc APPEND PROPERTY OBJECT_DEPENDS ${icons} ${driver_file})
 
 add_executable(korvane WIN32 ${CMAKE_SOURCE_DIR}/app/win/program_main.cpp $<TARGET_OBJECTS:korvane_res>)
 target_link_libraries(korvane PRIVATE korvane_win)

@@ -99,6 +99,36 @@ public:
     int GetCount() const { return static_cast<int>(SendMessageW(hwnd, LB_GETCOUNT, 0, 0)); }
 };
 
+// A report-style list view. Cell texts are data text (ANSI); headers are interface texts.
+class ListViewRef : public WindowRef {
+public:
+    bool DeleteAllItems() const { return ListView_DeleteAllItems(hwnd) != FALSE; }
+    int GetItemCount() const { return ListView_GetItemCount(hwnd); }
+    int GetColumnWidth(int column) const { return ListView_GetColumnWidth(hwnd, column); }
+    bool SetColumnWidth(int column, int width) const { return ListView_SetColumnWidth(hwnd, column, width) != FALSE; }
+    int GetStringWidth(const wchar_t* text) const {
+        return static_cast<int>(SendMessageW(hwnd, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text)));
+    }
+    int InsertColumn(int position, const LVCOLUMNW& column) const {
+        return static_cast<int>(SendMessageW(hwnd, LVM_INSERTCOLUMNW, position, reinterpret_cast<LPARAM>(&column)));
+    }
+    // The new row's index, -1 on failure.
+    int InsertItemText(int row, const char* text) const {
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT;
+        item.iItem = row;
+        item.pszText = const_cast<char*>(text);
+        return static_cast<int>(SendMessageW(hwnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    }
+    bool SetItemText(int row, int column, const char* text) const {
+        LVITEMA item = {};
+        item.iSubItem = column;
+        item.pszText = const_cast<char*>(text);
+        return SendMessageW(hwnd, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item)) != FALSE;
+    }
+    bool RedrawItems(int first, int last) const { return ListView_RedrawItems(hwnd, first, last) != FALSE; }
+};
+
 // A menu bar loaded from a resource and attached to a window, which destroys it.
 class MenuRef {
 public:

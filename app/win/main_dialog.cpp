@@ -5,6 +5,7 @@
 #include "inspect/hash_table.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
+#include "net/win/connections_dialog.h"
 #include "resources/resource.h"
 
 const int kFieldEditIds[10] = {IDC_FIELD_1031, IDC_FIELD_1032, IDC_FIELD_1037, IDC_FIELD_1038, IDC_FIELD_1033,
@@ -149,6 +150,9 @@ bool MainDialog::OnCommand(UINT id) {
         return true;
     case ID_VIEW_RELOAD_REPORT:
         OnLoadReport(true);
+        return true;
+    case ID_VIEW_CONNECTIONS:
+        RunConnectionsDialog(hwnd_, probe);
         return true;
     default:
         return false;

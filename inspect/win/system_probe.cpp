@@ -2,10 +2,12 @@
 
 #include <cstring>
 
+#include "driver/win/driver_channel.h"
 #include "inspect/os_family.h"
 #include "inspect/win/modules_win.h"
 #include "inspect/win/os_family_win.h"
 #include "inspect/win/processes_win.h"
+#include "net/win/connection_routes.h"
 
 namespace {
 
@@ -16,18 +18,10 @@ constexpr ScanAutorunsOp kNtAutorunScan = nullptr;
 constexpr ScanAutorunsOp kWin9xAutorunScan = nullptr;
 // Slots 7 and 8: the direct call of an exported Ex table function (NT family), and
 // the plain-table route that finds the owners itself.
-constexpr ConnectionTableOp kUdpExRoute = nullptr;
-constexpr ConnectionTableOp kTcpExRoute = nullptr;
-constexpr ConnectionTableOp kUdpPlainRoute = nullptr;
-constexpr ConnectionTableOp kTcpPlainRoute = nullptr;
-
-// The driver channel. Opening installs and starts the driver when its device cannot be
-// opened, checks the driver's version, keeps the device in driverDevice and sets
-// driverPreinstalled when no installation was needed. The channel is not part of this
-// build yet: driverDevice stays INVALID_HANDLE_VALUE.
-void OpenDriverChannel(SystemProbe& probe) { (void)probe; }
-// Stops and removes the driver that this run installed, closing its device.
-void RemoveDriver(SystemProbe& probe) { (void)probe; }
+constexpr ConnectionTableOp kUdpExRoute = GetUdpTableEx;
+constexpr ConnectionTableOp kTcpExRoute = GetTcpTableEx;
+constexpr ConnectionTableOp kUdpPlainRoute = GetUdpTablePlain;
+constexpr ConnectionTableOp kTcpPlainRoute = GetTcpTablePlain;
 
 // What the report and the connection listing ask the table calls for.
 constexpr DWORD kConnectionTableFlags = 2;
@@ -177,8 +171,12 @@ void SystemProbe::Teardown() {
     allocateAndGetUdpTableFromStack = nullptr;
     enumProcessModulesEx = nullptr;
 
-    // A driver that was running before this run stays, its device open until the end.
-    if (driverDevice != INVALID_HANDLE_VALUE && !driverPreinstalled) RemoveDriver(*this);
+    // A driver that this run installed is removed; one that was running before stays
+    // running, and only its device handle is closed.
+    if (driverDevice != INVALID_HANDLE_VALUE && !driverPreinstalled) RemoveDriver(&driverDevice);
+    if (driverDevice != INVALID_HANDLE_VALUE) CloseHandle(driverDevice);
+    driverDevice = INVALID_HANDLE_VALUE;
+    driverPreinstalled = 0;
 }
 
 uint32_t SystemProbe::ListProcesses(HashTable* table, HWND progressWindow) {

@@ -134,8 +134,8 @@ struct SystemProbe {
 
     // Releases what a previous binding held, then detects the OS family and binds.
     void Initialize();
-    // Frees the libraries, empties the slots and entry points, and removes a driver
-    // that this run installed.
+    // Frees the libraries, empties the slots and entry points, removes a driver that
+    // this run installed and closes the device of one that was running before.
     void Teardown();
 
     // Slot calls.

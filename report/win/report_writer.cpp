@@ -15,6 +15,8 @@
 #include "inspect/win/processes_win.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
+#include "net/connection_tables.h"
+#include "net/win/connection_report.h"
 #include "report/report_line.h"
 #include "ui/controls.h"
 
@@ -202,9 +204,19 @@ bool WriteConnectionPart(WriteState* state, bool tcp, uint32_t filter) {
     void* table = nullptr;
     const bool queried = tcp ? state->probe->QueryTcpTable(&table, state->processes)
                              : state->probe->QueryUdpTable(&table, state->processes);
-    (void)filter;
-    if (queried && table) HeapFree(GetProcessHeap(), 0, table);
-    return true;
+    if (!queried || !table) return true;  // that part of the section stays empty
+    const uint32_t rows = tcp ? static_cast<TcpOwnerTable*>(table)->count : static_cast<UdpOwnerTable*>(table)->count;
+    if (state->progress) SendMessageW(state->progress, ProgressSetRange, 0, rows);
+    bool completed = PrepareConnectionLines(table, tcp, state->progress) != JobCancelled;
+    for (uint32_t i = 0; completed && i < rows; ++i) {
+        const void* row = tcp ? static_cast<const void*>(&static_cast<TcpOwnerTable*>(table)->rows[i])
+                              : static_cast<const void*>(&static_cast<UdpOwnerTable*>(table)->rows[i]);
+        WriteConnectionLine(state->probe, state->processes, state->stream, row, tcp, filter);
+        if (StepProgress(state->progress, &state->result)) completed = false;
+    }
+    HeapFree(GetProcessHeap(), 0, table);
+    if (!completed) state->result = JobCancelled;
+    return completed;
 }
 
 bool WriteConnectionSection(WriteState* state) {

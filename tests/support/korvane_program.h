@@ -32,6 +32,7 @@ public:
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_)) {
+            exitCode = GetLastError();
             return false;
         }
         for (const DWORD start = GetTickCount(); !main_ && GetTickCount() - start < 60000; Sleep(5)) {
@@ -43,7 +44,10 @@ public:
                     PostMessageW(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
                 }
             }
-            if (WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0) return false;
+            if (WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0) {
+                GetExitCodeProcess(info_.hProcess, &exitCode);
+                return false;
+            }
         }
         if (!main_) return false;
         tree_ = GetDlgItem(main_, IDC_TREE);
@@ -68,11 +72,13 @@ public:
         CloseHandle(info_.hThread);
         info_ = {};
         main_ = tree_ = nullptr;
+        exitCode = code;
         return code == 0;
     }
 
     HWND Main() const { return main_; }
     DWORD Id() const { return info_.dwProcessId; }
+    HANDLE Process() const { return info_.hProcess; }
 
     // The visible dialogs of the program.
     std::vector<HWND> Dialogs() const {
@@ -116,6 +122,23 @@ public:
 
     // A button or menu command of the main window; the caller answers any dialog it opens.
     void Post(UINT command) const { PostMessageW(main_, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0); }
+
+    // Saves a report to path through the Save button and its file dialog.
+    bool SaveReport(const std::wstring& path) const {
+        Post(IDC_SAVE);
+        HWND save = WaitForDialog(60000);
+        if (!save) return false;
+        AnswerFileDialog(save, path);
+        return WaitIdle();
+    }
+    // Loads a report through the menu and its file dialog.
+    bool LoadReport(const std::wstring& path) const {
+        Post(ID_VIEW_LOAD_REPORT);
+        HWND open = WaitForDialog();
+        if (!open) return false;
+        AnswerFileDialog(open, path);
+        return WaitIdle();
+    }
 
     // Answers a file dialog with a full path.
     static void AnswerFileDialog(HWND dialog, const std::wstring& path) {
@@ -185,6 +208,7 @@ public:
     void Expand(HTREEITEM item) const { SendMessageW(tree_, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item)); }
 
     std::vector<std::wstring> startupMessages;
+    DWORD exitCode = 0;
     bool sawProgress = false;
 
 private:

@@ -154,11 +154,7 @@ TEST(ProgramEndToEnd, LiveTreePanelSearchSaveLoadAndRefresh) {
     GetTempPathA(MAX_PATH, folder);
     const std::string reportPath = std::string(folder) + "korvane_e2e.log";
     DeleteFileA(reportPath.c_str());
-    program.Post(IDC_SAVE);
-    HWND save = program.WaitForDialog(60000);
-    ASSERT_NE(save, nullptr);
-    KorvaneProgram::AnswerFileDialog(save, Wide(reportPath));
-    ASSERT_TRUE(program.WaitIdle());
+    ASSERT_TRUE(program.SaveReport(Wide(reportPath)));
     bool crLf = false;
     const std::vector<std::string> lines = ReadLines(reportPath, &crLf);
     EXPECT_TRUE(crLf) << "a line does not end in CR LF";
@@ -173,11 +169,7 @@ TEST(ProgramEndToEnd, LiveTreePanelSearchSaveLoadAndRefresh) {
     EXPECT_EQ(lines.back(), "--------|");
 
     // Load report: the same report in the tree, each record in the panel.
-    program.Post(ID_VIEW_LOAD_REPORT);
-    HWND open = program.WaitForDialog();
-    ASSERT_NE(open, nullptr);
-    KorvaneProgram::AnswerFileDialog(open, Wide(reportPath));
-    ASSERT_TRUE(program.WaitIdle());
+    ASSERT_TRUE(program.LoadReport(Wide(reportPath)));
     const std::vector<HTREEITEM> top = program.Children(nullptr);
     ASSERT_GE(top.size(), 3u);
     program.Select(top[0]);

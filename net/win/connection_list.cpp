@@ -1,0 +1,193 @@
+#include "net/win/connection_list.h"
+
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "inspect/hash_table.h"
+#include "inspect/win/system_probe.h"
+#include "jobs/win/progress.h"
+#include "jobs/win/worker_job.h"
+#include "net/connection_rows.h"
+#include "net/win/connection_names_win.h"
+#include "ui/controls.h"
+
+namespace {
+
+constexpr int kColumnPadding = 20;
+// Rows the worker formats before the interface thread adds them, and the longest it
+// keeps them back, so the list fills visibly without a message per cell.
+constexpr size_t kBatchRows = 64;
+constexpr DWORD kBatchMs = 100;
+
+ListViewRef ListOf(HWND list) {
+    ListViewRef ref;
+    ref.hwnd = list;
+    return ref;
+}
+
+// Rows formatted on the worker, added to the list on the interface thread.
+struct RowBatch {
+    HWND list;
+    std::vector<ConnectionTexts> texts;
+    std::vector<std::string> applications;
+};
+
+void AddRows(void* argument) {
+    auto* batch = static_cast<RowBatch*>(argument);
+    const ListViewRef list = ListOf(batch->list);
+    HDC dc = GetDC(batch->list);
+    HGDIOBJ oldFont = nullptr;
+    TEXTMETRICA metrics = {};
+    if (dc) {
+        HFONT font = reinterpret_cast<HFONT>(SendMessageW(batch->list, WM_GETFONT, 0, 0));
+        if (font) oldFont = SelectObject(dc, font);
+        GetTextMetricsA(dc, &metrics);
+    }
+    // A cell is measured only when it could be wider than its column: a text of n bytes
+    // is at most n widest characters wide.
+    int widths[9];
+    for (int column = 0; column < 9; ++column) widths[column] = list.GetColumnWidth(column);
+    // The list is drawn once per batch, not once per cell.
+    SendMessageW(batch->list, WM_SETREDRAW, FALSE, 0);
+    const int first = list.GetItemCount();
+    for (size_t i = 0; i < batch->texts.size(); ++i) {
+        const ConnectionTexts& t = batch->texts[i];
+        const char* cells[9] = {t.type,          t.localHost,  t.localAddress, t.localPort,
+                                t.remoteHost,    t.remoteAddress, t.remotePort, t.state,
+                                batch->applications[i].c_str()};
+        int row = list.GetItemCount();
+        for (int column = 0; column < 9 && row >= 0; ++column) {
+            const bool mayWiden = dc && lstrlenA(cells[column]) * metrics.tmMaxCharWidth > widths[column];
+            row = SetListCellText(batch->list, row, column, cells[column], mayWiden ? dc : nullptr);
+            if (mayWiden) widths[column] = list.GetColumnWidth(column);
+        }
+    }
+    SendMessageW(batch->list, WM_SETREDRAW, TRUE, 0);
+    list.RedrawItems(first, list.GetItemCount() - 1);
+    if (dc) {
+        if (oldFont) SelectObject(dc, oldFont);
+        ReleaseDC(batch->list, dc);
+    }
+}
+
+void DeleteRows(void* list) { ListOf(static_cast<HWND>(list)).DeleteAllItems(); }
+
+bool StopRequested(void* progressWindow) {
+    uint32_t result = 0;
+    return progressWindow && IsStopRequested(&result);
+}
+
+// Fills the list with one table's rows, whose host names are known. 0, or 3 when stopped.
+uint32_t AddTableRows(HWND list, HWND progressWindow, SystemProbe* probe, ConnectionNames& names,
+                      HashTable* processes, const void* table, bool isTcp) {
+    const uint32_t count = ConnectionRowCount(table);
+    uint32_t result = 0;
+    std::map<uint32_t, std::string> applications;  // display path by owner, for this listing
+    RowBatch batch{list, {}, {}};
+    DWORD batchStart = GetTickCount();
+    for (uint32_t i = 0; i < count; ++i) {
+        const void* row = ConnectionRowAt(table, isTcp, i);
+        batch.texts.emplace_back();
+        if (isTcp) {
+            FormatTcpRow(names, *static_cast<const TcpOwnerRow*>(row), &batch.texts.back());
+        } else {
+            FormatUdpRow(names, *static_cast<const UdpOwnerRow*>(row), &batch.texts.back());
+        }
+        const uint32_t owner = ConnectionRowOwner(row, isTcp);
+        auto found = applications.find(owner);
+        if (found == applications.end()) {
+            char* path = owner ? probe->GetProcessImagePath(processes, owner) : nullptr;
+            found = applications.emplace(owner, path ? path : kNoOwnerText).first;
+            std::free(path);
+        }
+        batch.applications.push_back(found->second);
+        if (batch.texts.size() >= kBatchRows || GetTickCount() - batchStart >= kBatchMs || i + 1 == count) {
+            RunOnInterfaceThread(progressWindow, AddRows, &batch);
+            batch.texts.clear();
+            batch.applications.clear();
+            batchStart = GetTickCount();
+        }
+        if (StepProgress(progressWindow, &result)) return kStoppedResult;
+    }
+    FlushProgress(progressWindow);
+    return 0;
+}
+
+}  // namespace
+
+int InsertListColumn(HWND list, const wchar_t* header, int position, int subItem) {
+    const ListViewRef ref = ListOf(list);
+    LVCOLUMNW column = {};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = LVCFMT_CENTER;
+    column.cx = ref.GetStringWidth(header) + kColumnPadding;
+    column.pszText = const_cast<wchar_t*>(header);
+    column.iSubItem = subItem == -1 ? position : subItem;
+    return ref.InsertColumn(position, column);
+}
+
+int SetListCellText(HWND list, int row, int column, const char* text, HDC dc) {
+    const ListViewRef ref = ListOf(list);
+    if (column == 0) {
+        row = ref.InsertItemText(row, text);
+    } else if (!ref.SetItemText(row, column, text)) {
+        return -1;
+    }
+    SIZE extent;
+    if (row >= 0 && dc && GetTextExtentPoint32A(dc, text, lstrlenA(text), &extent) &&
+        extent.cx > ref.GetColumnWidth(column)) {
+        ref.SetColumnWidth(column, extent.cx);
+    }
+    return row;
+}
+
+uint32_t ResolveTableHostNames(ConnectionNames& names, const void* table, bool isTcp, HWND progressWindow) {
+    std::vector<NetAddress> addresses;
+    CollectHostAddresses(table, isTcp, &addresses);
+    return names.Resolve(addresses.data(), addresses.size(), StopRequested, progressWindow);
+}
+
+uint32_t FillConnectionList(HWND list, HWND progressWindow, SystemProbe* probe, ConnectionNames& names) {
+    HashTable* processes = CreateTable(8, 1);
+    if (processes) probe->ListProcesses(processes, nullptr);
+    RunOnInterfaceThread(progressWindow, DeleteRows, list);
+    void* tables[2] = {nullptr, nullptr};
+    if (!probe->QueryTcpTable(&tables[0], processes)) tables[0] = nullptr;
+    if (!probe->QueryUdpTable(&tables[1], processes)) tables[1] = nullptr;
+
+    // The host names of both tables are looked up together, under one deadline.
+    BeginProgressTask(progressWindow, L"正在搜索活动的TCP连接信息……", ConnectionRowCount(tables[0]));
+    uint32_t result = StopRequested(progressWindow) ? kStoppedResult : 0;
+    if (result == 0) {
+        std::vector<NetAddress> addresses;
+        CollectHostAddresses(tables[0], true, &addresses);
+        CollectHostAddresses(tables[1], false, &addresses);
+        result = names.Resolve(addresses.data(), addresses.size(), StopRequested, progressWindow);
+    }
+    for (int t = 0; t < 2 && result == 0; ++t) {
+        if (!tables[t]) continue;
+        if (t == 1) {
+            BeginProgressTask(progressWindow, L"正在搜索活动的UDP连接信息…… ", ConnectionRowCount(tables[1]));
+        }
+        result = AddTableRows(list, progressWindow, probe, names, processes, tables[t], t == 0);
+    }
+    for (void* table : tables) {
+        if (table) HeapFree(GetProcessHeap(), 0, table);
+    }
+    DestroyTable(processes, 1);
+    return result;
+}
+
+uint32_t ListConnectionsOperation(WorkerJob* job) {
+    auto* params = static_cast<ConnectionsJobParams*>(job->params);
+    const HWND list = params ? params->list : nullptr;
+    std::free(job->params);
+    job->params = nullptr;
+    if (!list || !job->probe) return JobSucceeded;
+    return FillConnectionList(list, job->progressWindow, job->probe, SystemConnectionNames()) == 0 ? JobSucceeded
+                                                                                                   : JobCancelled;
+}

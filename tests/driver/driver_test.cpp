@@ -1,0 +1,362 @@
+// The driver's request core on an in-memory kernel, and the program's side of the
+// protocol (the collection loop and the version comparison).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/driver_requests.h"
+#include "tests/driver/fake_kernel.h"
+
+namespace {
+
+using fakekernel::FileObject;
+using fakekernel::IpAnswer;
+using fakekernel::Kernel;
+
+struct Reply {
+    int32_t status;
+    uint32_t bytes;
+    PortInfoRecord record;
+};
+
+// One request with a buffer of size bytes (at least a record's worth is allocated).
+Reply Request(Kernel& k, KvClientState* state, uint32_t code, uint32_t size) {
+    std::vector<uint8_t> buffer(size > 64 ? size : 64, 0xAB);
+    Reply r{};
+    r.status = KvDispatchControl(&k.ops, state, code, buffer.data(), size, size, &r.bytes);
+    std::memcpy(&r.record, buffer.data(), sizeof r.record);
+    return r;
+}
+
+// A machine with a listening TCP socket of process 100, a UDP socket of process 200
+// and a TCP connection of process 300, plus entries the read must pass over.
+struct Machine {
+    Kernel k;
+    FileObject tcpListen, udp, tcpConnection, control, other, noContext, otherDevice;
+    fakekernel::Device disk{7};
+
+    Machine() {
+        tcpListen.device = &k.tcp;
+        tcpListen.answer = IpAnswer(0x5000, 0x0100007F);
+        udp.device = &k.udp;
+        udp.answer = IpAnswer(0x3500, 0);
+        tcpConnection.device = &k.tcp;
+        tcpConnection.endpointKind = KV_ENDPOINT_CONNECTION;
+        tcpConnection.answer = IpAnswer(0x1234, 0x0A00000A);
+        control.device = &k.tcp;
+        control.endpointKind = KV_ENDPOINT_CONTROL;
+        other.isFile = false;
+        noContext.device = &k.udp;
+        noContext.hasContext = false;
+        otherDevice.device = &disk;
+        k.AddHandle(4, nullptr);
+        k.AddHandle(100, &tcpListen);
+        k.AddHandle(5, &other, 5);
+        k.AddHandle(6, &control);
+        k.AddHandle(7, &noContext);
+        k.AddHandle(8, &otherDevice);
+        k.AddHandle(200, &udp);
+        k.AddHandle(300, &tcpConnection);
+    }
+};
+
+TEST(DriverCore, RequestsCheckTheirBufferLengths) {
+    Machine m;
+    KvClientState state;
+    KvInitClientState(&state);
+    ASSERT_EQ(Request(m.k, &state, KV_IOCTL_INIT_PORT_INFO, 0).status, KV_STATUS_SUCCESS);
+    const struct {
+        uint32_t code, size;
+        int32_t status;
+        uint32_t bytes;
+    } cases[] = {
+        {KV_IOCTL_READ_VERSION, 4, KV_STATUS_BUFFER_TOO_SMALL, 0},
+        {KV_IOCTL_READ_VERSION, 5, KV_STATUS_SUCCESS, 5},
+        {KV_IOCTL_READ_VERSION, 10, KV_STATUS_SUCCESS, 5},
+        {KV_IOCTL_READ_PORT_INFO, 23, KV_STATUS_INFO_LENGTH_MISMATCH, 0},
+        {KV_IOCTL_READ_PORT_INFO, 24, KV_STATUS_SUCCESS, 24},
+        {KV_IOCTL_READ_PORT_INFO, 100, KV_STATUS_SUCCESS, 24},
+        {KV_IOCTL_READ_OPEN_REQUEST, 0, KV_STATUS_SUCCESS, 0},
+        {KV_IOCTL_INIT_FILES_SPY, 24, KV_STATUS_SUCCESS, 0},
+        {0x226004, 24, KV_STATUS_INVALID_PARAMETER, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.code << " size " << std::dec << c.size);
+        const Reply r = Request(m.k, &state, c.code, c.size);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.bytes, c.bytes);
+        if (c.code == KV_IOCTL_READ_VERSION && c.bytes) {
+            EXPECT_EQ(std::memcmp(&r.record, "1.00", 5), 0);
+        }
+    }
+    KvReleaseClientState(&m.k.ops, &state);
+    EXPECT_FALSE(m.k.Holds());
+}
+
+TEST(DriverCore, ReadsOneRecordPerQualifyingHandleThenZero) {
+    Machine m;
+    KvClientState state;
+    KvInitClientState(&state);
+    ASSERT_EQ(Request(m.k, &state, KV_IOCTL_INIT_PORT_INFO, 24).status, KV_STATUS_SUCCESS);
+    EXPECT_EQ(state.fileObjectType, 28);
+    const PortInfoRecord expected[] = {
+        {KV_PORT_RECORD_MARKER, 100, 0x5000, 0, 0x0100007F, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP},
+        {KV_PORT_RECORD_MARKER, 200, 0x3500, 0, 0, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP},
+        {KV_PORT_RECORD_MARKER, 300, 0x1234, 0, 0x0A00000A, KV_ENDPOINT_CONNECTION, KV_DEVICE_TCP},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+    };
+    for (const PortInfoRecord& e : expected) {
+        const Reply r = Request(m.k, &state, KV_IOCTL_READ_PORT_INFO, 24);
+        EXPECT_EQ(r.status, KV_STATUS_SUCCESS);
+        EXPECT_EQ(std::memcmp(&r.record, &e, sizeof e), 0) << "process " << r.record.processId;
+        EXPECT_EQ(m.k.objectReferences, 0);
+    }
+    // The control channel and the non-network device are never asked; the handle
+    // without a first context value is passed over with its trace line.
+    const std::vector<FileObject*> asked = {&m.tcpListen, &m.udp, &m.tcpConnection};
+    EXPECT_EQ(m.k.queried, asked);
+    bool traced = false;
+    for (const std::string& t : m.k.traces) traced |= t == "FsContext == NULL while querring FileObject ";
+    EXPECT_TRUE(traced);
+    EXPECT_EQ(Request(m.k, &state, KV_IOCTL_DEINIT_PORT_INFO, 24).status, KV_STATUS_SUCCESS);
+    EXPECT_FALSE(m.k.Holds());
+}
+
+// Every sequence of up to four init, read and de-init requests on one handle: a read
+// answers from a snapshot exactly when the last init came after the last de-init, and
+// nothing is held once the handle is cleaned up.
+TEST(DriverCore, InitReadDeinitInEveryOrder) {
+    const uint32_t codes[] = {KV_IOCTL_INIT_PORT_INFO, KV_IOCTL_READ_PORT_INFO, KV_IOCTL_DEINIT_PORT_INFO};
+    for (int n = 1; n <= 4; ++n) {
+        int total = 1;
+        for (int i = 0; i < n; ++i) total *= 3;
+        for (int sequence = 0; sequence < total; ++sequence) {
+            Machine m;
+            KvClientState state;
+            KvInitClientState(&state);
+            bool held = false;
+            std::string trace;
+            for (int i = 0, s = sequence; i < n; ++i, s /= 3) {
+                const uint32_t code = codes[s % 3];
+                trace += "IRD"[s % 3];
+                const Reply r = Request(m.k, &state, code, 24);
+                if (code == KV_IOCTL_READ_PORT_INFO) {
+                    EXPECT_EQ(r.status, held ? KV_STATUS_SUCCESS : KV_STATUS_MEMORY_NOT_ALLOCATED) << trace;
+                } else {
+                    EXPECT_EQ(r.status, KV_STATUS_SUCCESS) << trace;
+                    held = code == KV_IOCTL_INIT_PORT_INFO;
+                }
+                EXPECT_EQ(m.k.blocks.size(), held ? 1u : 0u) << trace;
+            }
+            KvReleaseClientState(&m.k.ops, &state);
+            EXPECT_FALSE(m.k.Holds()) << trace;
+        }
+    }
+}
+
+TEST(DriverCore, TwoHandlesKeepTheirOwnSnapshotsAndCursors) {
+    Machine m;
+    KvClientState first, second;
+    KvInitClientState(&first);
+    KvInitClientState(&second);
+    ASSERT_EQ(Request(m.k, &first, KV_IOCTL_INIT_PORT_INFO, 24).status, KV_STATUS_SUCCESS);
+    EXPECT_EQ(Request(m.k, &second, KV_IOCTL_READ_PORT_INFO, 24).status, KV_STATUS_MEMORY_NOT_ALLOCATED);
+    ASSERT_EQ(Request(m.k, &second, KV_IOCTL_INIT_PORT_INFO, 24).status, KV_STATUS_SUCCESS);
+    EXPECT_EQ(Request(m.k, &first, KV_IOCTL_READ_PORT_INFO, 24).record.processId, 100u);
+    EXPECT_EQ(Request(m.k, &first, KV_IOCTL_READ_PORT_INFO, 24).record.processId, 200u);
+    EXPECT_EQ(Request(m.k, &second, KV_IOCTL_READ_PORT_INFO, 24).record.processId, 100u);
+    EXPECT_EQ(Request(m.k, &first, KV_IOCTL_DEINIT_PORT_INFO, 24).status, KV_STATUS_SUCCESS);
+    EXPECT_EQ(Request(m.k, &second, KV_IOCTL_READ_PORT_INFO, 24).record.processId, 200u);
+    KvReleaseClientState(&m.k.ops, &first);
+    KvReleaseClientState(&m.k.ops, &second);
+    KvReleaseClientState(&m.k.ops, &second);
+    EXPECT_FALSE(m.k.Holds());
+}
+
+TEST(DriverCore, InitFailsAndHoldsNothingWhenFileObjectsCannotBeLearnt) {
+    const struct {
+        const char* name;
+        void (*prepare)(Machine& m);
+    } cases[] = {
+        // As under Wine: every object pointer of the snapshot is null.
+        {"null objects", [](Machine& m) { for (auto& e : m.k.entries) e.object = nullptr; }},
+        {"no TCP device", [](Machine& m) { m.k.transportsOpen[KV_TRANSPORT_TCP] = false; }},
+        {"no IP device", [](Machine& m) { m.k.transportsOpen[KV_TRANSPORT_IP] = false; }},
+        {"no pool for the snapshot", [](Machine& m) { m.k.failAllocationAt = 0; }},
+        {"no pool for the larger snapshot", [](Machine& m) {
+             for (int i = 0; i < 100; ++i) m.k.AddHandle(9, nullptr);
+             m.k.failAllocationAt = 1;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Machine m;
+        c.prepare(m);
+        KvClientState state;
+        KvInitClientState(&state);
+        EXPECT_EQ(Request(m.k, &state, KV_IOCTL_INIT_PORT_INFO, 24).status, KV_STATUS_UNSUCCESSFUL);
+        EXPECT_FALSE(m.k.Holds());
+        EXPECT_EQ(Request(m.k, &state, KV_IOCTL_READ_PORT_INFO, 24).status, KV_STATUS_MEMORY_NOT_ALLOCATED);
+        bool traced = false;
+        for (const std::string& t : m.k.traces) traced |= t == "FileObjectType does not specifyed";
+        EXPECT_TRUE(traced);
+    }
+}
+
+TEST(DriverCore, SnapshotLargerThanTheFirstBlockIsTakenWhole) {
+    Machine m;
+    for (int i = 0; i < 200; ++i) m.k.AddHandle(9, nullptr);
+    FileObject late;
+    late.device = &m.k.udp;
+    late.answer = IpAnswer(0x0100, 0x01020304);
+    m.k.AddHandle(400, &late);
+    // A count beyond the block is cut to the entries the block holds.
+    m.k.snapshotCountBias = 1000000;
+    KvClientState state;
+    KvInitClientState(&state);
+    ASSERT_EQ(Request(m.k, &state, KV_IOCTL_INIT_PORT_INFO, 24).status, KV_STATUS_SUCCESS);
+    uint32_t last = 0;
+    for (Reply r; (r = Request(m.k, &state, KV_IOCTL_READ_PORT_INFO, 24)).record.marker;) last = r.record.processId;
+    EXPECT_EQ(last, 400u);
+    KvReleaseClientState(&m.k.ops, &state);
+    EXPECT_FALSE(m.k.Holds());
+}
+
+TEST(DriverCore, AddressAnswersAreReadWithinTheirBounds) {
+    const struct {
+        const char* name;
+        std::vector<uint8_t> answer;
+        uint32_t size;  // 0: the answer's own size
+        bool ok;
+    } cases[] = {
+        {"IP address", IpAnswer(0x1500, 0x04030201), 0, true},
+        {"short IP address", IpAnswer(0x1500, 0x04030201, 6), 0, true},
+        {"no address", IpAnswer(0x1500, 0x04030201, 14, 2, 0), 0, false},
+        {"negative count", IpAnswer(0x1500, 0x04030201, 14, 2, -1), 0, false},
+        {"not IP", IpAnswer(0x1500, 0x04030201, 14, 17), 0, false},
+        {"length too small", IpAnswer(0x1500, 0x04030201, 5), 0, false},
+        {"length beyond the answer", IpAnswer(0x1500, 0x04030201, 14), 20, false},
+        {"header only", IpAnswer(0x1500, 0x04030201, 14), 11, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint16_t port = 0;
+        uint32_t address = 0;
+        const uint32_t size = c.size ? c.size : static_cast<uint32_t>(c.answer.size());
+        EXPECT_EQ(KvParseAddressAnswer(c.answer.data(), size, &port, &address) != 0, c.ok);
+        if (c.ok) {
+            EXPECT_EQ(port, 0x1500);
+            EXPECT_EQ(address, 0x04030201u);
+        }
+    }
+    // Through a read: an answer that claims more bytes than the buffer, and one whose
+    // address length runs past what it returned, are both passed over.
+    Machine m;
+    m.tcpListen.answer = IpAnswer(0x5000, 0x0100007F, 300);
+    m.udp.answer = IpAnswer(0x3500, 0, 200);
+    m.udp.claimedBytes = 30;
+    KvClientState state;
+    KvInitClientState(&state);
+    ASSERT_EQ(Request(m.k, &state, KV_IOCTL_INIT_PORT_INFO, 24).status, KV_STATUS_SUCCESS);
+    EXPECT_EQ(Request(m.k, &state, KV_IOCTL_READ_PORT_INFO, 24).record.processId, 300u);
+    KvReleaseClientState(&m.k.ops, &state);
+    EXPECT_FALSE(m.k.Holds());
+}
+
+TEST(DriverCore, DeviceDescriptorAdmitsOnlySystemAndAdministrators) {
+    uint8_t sd[KV_DEVICE_SECURITY_SIZE + 8];
+    EXPECT_EQ(KvBuildDeviceSecurity(sd, KV_DEVICE_SECURITY_SIZE - 1), 0u);
+    ASSERT_EQ(KvBuildDeviceSecurity(sd, sizeof sd), KV_DEVICE_SECURITY_SIZE);
+    auto le16 = [&](size_t at) { return static_cast<uint32_t>(sd[at] | sd[at + 1] << 8); };
+    auto le32 = [&](size_t at) { return le16(at) | le16(at + 2) << 16; };
+    EXPECT_EQ(sd[0], 1);
+    EXPECT_EQ(le16(2), 0x8004u);  // self-relative, DACL present, not defaulted
+    EXPECT_EQ(le32(4) | le32(8) | le32(12), 0u);  // no owner, group or SACL
+    const size_t acl = le32(16);
+    EXPECT_EQ(sd[acl], 2);
+    EXPECT_EQ(acl + le16(acl + 2), KV_DEVICE_SECURITY_SIZE);
+    ASSERT_EQ(le16(acl + 4), 2u);
+    const std::vector<std::vector<uint32_t>> sids = {{18}, {32, 544}};
+    size_t ace = acl + 8;
+    for (const auto& sub : sids) {
+        EXPECT_EQ(sd[ace], 0);      // access allowed
+        EXPECT_EQ(sd[ace + 1], 0);  // not inherited
+        EXPECT_EQ(le32(ace + 4), 0x1F01FFu);
+        const size_t sid = ace + 8;
+        EXPECT_EQ(sd[sid], 1);
+        ASSERT_EQ(sd[sid + 1], sub.size());
+        EXPECT_EQ(sd[sid + 7], 5);  // NT authority
+        for (size_t i = 0; i < sub.size(); ++i) EXPECT_EQ(le32(sid + 8 + 4 * i), sub[i]);
+        EXPECT_EQ(le16(ace + 2), 16 + 4 * sub.size());
+        ace += le16(ace + 2);
+    }
+}
+
+// The program's side: a scripted device.
+struct ScriptedDevice {
+    std::vector<uint32_t> sent;
+    bool beginFails = false;
+    std::vector<PortInfoRecord> records;  // read answers in order; past the end a read fails
+    size_t next = 0;
+    DriverRequestOps ops{this, [](void* c, uint32_t code, void* buffer, uint32_t size) {
+                             auto* d = static_cast<ScriptedDevice*>(c);
+                             d->sent.push_back(code);
+                             if (size != sizeof(PortInfoRecord)) return false;
+                             if (code == KV_IOCTL_INIT_PORT_INFO) return !d->beginFails;
+                             if (code != KV_IOCTL_READ_PORT_INFO) return true;
+                             if (d->next >= d->records.size()) return false;
+                             std::memcpy(buffer, &d->records[d->next++], size);
+                             return true;
+                         }};
+};
+
+void CollectIds(void* ids, const PortInfoRecord& r) { static_cast<std::vector<uint32_t>*>(ids)->push_back(r.processId); }
+
+TEST(DriverRequests, CollectionReadsUntilTheMarkerEndsAndAlwaysEnds) {
+    const PortInfoRecord a{KV_PORT_RECORD_MARKER, 1, 0, 0, 0, 1, 1}, b{KV_PORT_RECORD_MARKER, 2, 0, 0, 0, 1, 2};
+    const PortInfoRecord zero{}, odd{260, 3, 0, 0, 0, 1, 1};
+    const struct {
+        const char* name;
+        bool beginFails;
+        std::vector<PortInfoRecord> records;
+        int result;
+        std::vector<uint32_t> ids;
+    } cases[] = {
+        {"exhausted snapshot", false, {a, b, zero, a}, 2, {1, 2}},
+        {"other marker", false, {a, odd, b}, 1, {1}},
+        {"failing read", false, {a}, 1, {1}},
+        {"begin fails", true, {a}, -1, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedDevice d;
+        d.beginFails = c.beginFails;
+        d.records = c.records;
+        std::vector<uint32_t> ids;
+        EXPECT_EQ(CollectPortRecords(d.ops, CollectIds, &ids), c.result);
+        EXPECT_EQ(ids, c.ids);
+        ASSERT_FALSE(d.sent.empty());
+        EXPECT_EQ(d.sent.front(), KV_IOCTL_INIT_PORT_INFO);
+        EXPECT_EQ(d.sent.back() == KV_IOCTL_DEINIT_PORT_INFO, !c.beginFails);
+    }
+}
+
+TEST(DriverRequests, OlderVersionsSortBeforeOurs) {
+    const struct {
+        const char* answer;
+        size_t size;
+        bool older;
+    } cases[] = {
+        {"1.00", 10, false}, {"1.01", 10, false}, {"1.00a", 10, false}, {"2", 10, false},
+        {"0.90", 10, true},  {"1.0", 10, true},   {"", 10, true},       {"         ", 10, true},
+        {"1.00", 4, false},  {"1.00", 3, true},   {"\xff", 10, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsOlderDriverVersion(c.answer, c.size), c.older) << '"' << c.answer << "\" in " << c.size;
+    }
+}
+
+}  // namespace

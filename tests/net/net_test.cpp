@@ -1,0 +1,217 @@
+// Connections without the system: owner matching of driver records, the text forms,
+// host-name lookups under one deadline with their cache, and the report line.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "net/connection_rows.h"
+#include "tests/net/connection_fakes.h"
+
+namespace {
+
+using namespace netfake;
+
+PortInfoRecord Record(uint32_t pid, uint16_t port, uint32_t address, uint32_t kind, uint32_t device) {
+    return PortInfoRecord{KV_PORT_RECORD_MARKER, pid, port, 0, address, kind, device};
+}
+
+TEST(OwnerMatching, RecordsFindTheirRows) {
+    constexpr uint32_t kSystem = 8;
+    constexpr uint32_t A = 0x0100007F, B = 0x0200000A;
+    constexpr uint16_t P = 0x5000, Q = 0x1500;
+    const struct {
+        const char* name;
+        std::vector<TcpOwnerRow> rows;       // state, address, port, remote, remote port, owner
+        std::vector<PortInfoRecord> records;
+        std::vector<uint32_t> owners;
+    } cases[] = {
+        {"listening and established on one endpoint",
+         {{5, A, P, B, Q, 0}, {2, A, P, 0, 0, 0}},
+         {Record(10, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP), Record(11, P, A, KV_ENDPOINT_CONNECTION, KV_DEVICE_TCP)},
+         {11, 10}},
+        {"time-wait takes any kind", {{11, A, P, B, Q, 0}}, {Record(12, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)}, {12}},
+        {"only one row per record",
+         {{11, A, P, B, Q, 0}, {11, A, P, B, Q, 0}},
+         {Record(12, P, A, KV_ENDPOINT_CONNECTION, KV_DEVICE_TCP)},
+         {12, 0}},
+        {"system owner taken over, another owner kept",
+         {{2, A, P, 0, 0, kSystem}, {2, B, P, 0, 0, 30}},
+         {Record(13, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP), Record(14, P, B, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)},
+         {13, 30}},
+        {"system record does not take over the system's row",
+         {{2, A, P, 0, 0, kSystem}},
+         {Record(kSystem, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)},
+         {kSystem}},
+        {"UDP record gives unowned TCP rows to the system",
+         {{2, A, P, 0, 0, 0}, {5, A, P, B, Q, 0}, {5, A, P, B, Q, 40}},
+         {Record(15, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP)},
+         {kSystem, kSystem, 40}},
+        {"other address, port, kind or device: no match",
+         {{2, A, P, 0, 0, 0}},
+         {Record(16, P, B, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP), Record(17, Q, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP),
+          Record(18, P, A, KV_ENDPOINT_CONNECTION, KV_DEVICE_TCP), Record(19, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_IP)},
+         {0}},
+        {"port bits above 16 are not compared",
+         {{2, A, 0xABCD0000u | P, 0, 0, 0}},
+         {Record(20, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)},
+         {20}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TableBlock table = TcpTable(c.rows);
+        for (const PortInfoRecord& r : c.records) GiveTcpOwner(table.Tcp(), r, kSystem);
+        for (size_t i = 0; i < c.owners.size(); ++i) EXPECT_EQ(table.Tcp()->rows[i].owner, c.owners[i]) << "row " << i;
+    }
+
+    TableBlock udp = UdpTable({{A, P, 0}, {A, P, 0}, {B, 0xFFFF0000u | P, kSystem}, {A, Q, 50}});
+    const PortInfoRecord udpRecords[] = {
+        Record(21, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP), Record(22, P, B, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP),
+        Record(23, Q, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP), Record(24, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)};
+    for (const PortInfoRecord& r : udpRecords) GiveUdpOwner(udp.Udp(), r, kSystem);
+    const uint32_t udpOwners[] = {21, 0, 22, 50};
+    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(udp.Udp()->rows[i].owner, udpOwners[i]) << "UDP row " << i;
+}
+
+TEST(OwnerMatching, SystemProcessIdComesFromTheProcessTable) {
+    EXPECT_EQ(SystemProcessId(nullptr), 2u);
+    ProcessTable none({{4, "Idle"}});
+    EXPECT_EQ(SystemProcessId(none.table), 2u);
+    ProcessTable processes({{0, "Idle"}, {8, "system"}, {12, "System"}});
+    EXPECT_EQ(SystemProcessId(processes.table), 8u);
+    EXPECT_EQ(OwnerTableBytes(3, sizeof(TcpOwnerRow)), 3u * 24 + 8);
+    EXPECT_EQ(OwnerTableBytes(0xFFFFFFFFu, SIZE_MAX / 2), 0u);
+}
+
+TEST(ConnectionFormat, TextsOfAddressesPortsAndStates) {
+    NameService service;
+    ConnectionNames names(service.ops, "myhost");
+    char text[kHostTextSize];
+    const std::string kPort80 = "80 (" + LongServiceName().substr(0, kServiceNameSize - 1) + ")";
+    // Braced initialisers run in order, so each text is copied before the next call.
+    const struct {
+        std::string got;
+        const char* want;
+    } cases[] = {
+        {FormatAddress(0x0101A8C0, 5, text, sizeof text), "192.168.1.1"},
+        {FormatAddress(0x0101A8C0, 2, text, sizeof text), "*"},
+        {FormatAddress(0, 11, text, sizeof text), "0.0.0.0"},
+        {FormatTcpState(2, text, sizeof text), "LISTENING"},
+        {FormatTcpState(12, text, sizeof text), "DELETE_TCB"},
+        {FormatTcpState(0, text, sizeof text), "*"},
+        {FormatTcpState(13, text, sizeof text), "*"},
+        {names.FormatPort(0x1900, 5, text, sizeof text), "25 (smtp)"},
+        {names.FormatPort(0xFFFF1900u, 5, text, sizeof text), "25 (smtp)"},
+        {names.FormatPort(0xD204, 1, text, sizeof text), "1234"},
+        {names.FormatPort(0x1900, 2, text, sizeof text), "*"},
+        {names.FormatPort(0x5000, 5, text, sizeof text), kPort80.c_str()},
+        {names.FormatHostName(0, 5, text, sizeof text), "myhost"},
+        {names.FormatHostName(0x0100007F, 5, text, sizeof text), "myhost"},
+        {names.FormatHostName(0x0100007F, 2, text, sizeof text), "*"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
+    // Service names are asked once per port; cut texts stay terminated.
+    EXPECT_EQ(service.serviceCalls, 3);
+    EXPECT_STREQ(FormatTcpState(5, text, 4), "EST");
+    EXPECT_STREQ(names.FormatPort(0x1900, 5, text, 5), "25 (");
+    EXPECT_STREQ(FormatAddress(0x0101A8C0, 5, text, 6), "192.1");
+}
+
+TEST(ConnectionNames, LooksEachDistinctAddressUpOnceAndKeepsTheAnswers) {
+    NameService service;
+    service.hosts = {{0x0A00000A, "ten.example"}, {0x0B00000B, std::string(300, 'h')}};
+    ConnectionNames names(service.ops, "myhost", 5000, 3);
+    const NetAddress list[] = {Ipv4Address(0x0A00000A), Ipv4Address(0x0B00000B), Ipv4Address(0x0A00000A),
+                               Ipv4Address(0x0C00000C), Ipv4Address(0), Ipv4Address(0x0100007F)};
+    EXPECT_EQ(names.Resolve(list, 6, nullptr, nullptr), 0u);
+    EXPECT_EQ(service.hostCalls.load(), 3);
+    char text[kHostTextSize];
+    EXPECT_STREQ(names.FormatHostName(0x0A00000A, 5, text, sizeof text), "ten.example");
+    EXPECT_EQ(std::string(names.FormatHostName(0x0B00000B, 5, text, sizeof text)), std::string(255, 'h'));
+    EXPECT_STREQ(names.FormatHostName(0x0C00000C, 5, text, sizeof text), "*");
+    EXPECT_EQ(names.Resolve(list, 6, nullptr, nullptr), 0u);
+    EXPECT_EQ(service.hostCalls.load(), 3);
+    NetAddress v6{};
+    v6.family = kFamilyIpv6;
+    v6.bytes[15] = 1;
+    EXPECT_STREQ(names.FormatHostName(v6, 5, text, sizeof text), "myhost");
+    v6.bytes[0] = 0x20;
+    EXPECT_EQ(names.Resolve(&v6, 1, nullptr, nullptr), 0u);
+    EXPECT_EQ(service.lastFamily.load(), kFamilyIpv6);
+}
+
+TEST(ConnectionNames, ThousandSilentAddressesTakeOneDeadline) {
+    NameService& silent = SilentNameService();
+    constexpr uint32_t kDeadlineMs = 300;
+    ConnectionNames names(silent.ops, "myhost", kDeadlineMs, kLookupThreads);
+    std::vector<NetAddress> list;
+    for (uint32_t i = 1; i <= 1000; ++i) list.push_back(Ipv4Address(0x0A000000u + i));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(names.Resolve(list.data(), list.size(), nullptr, nullptr), 0u);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    // One deadline for the whole list, not one per address (which would be minutes).
+    EXPECT_GE(waited, std::chrono::milliseconds(kDeadlineMs));
+    EXPECT_LT(waited, std::chrono::milliseconds(kDeadlineMs * 5));
+    EXPECT_LE(silent.hostCalls.load(), static_cast<int>(kLookupThreads));
+    char text[kHostTextSize];
+    EXPECT_STREQ(names.FormatHostName(list[999].bytes[0] | list[999].bytes[3] << 24, 5, text, sizeof text), "*");
+
+    // A stop request ends the wait at once; the lookups under way are not asked again.
+    int asked = 0;
+    const auto stopAt = std::chrono::steady_clock::now();
+    EXPECT_EQ(names.Resolve(list.data(), list.size(), [](void* n) { return ++*static_cast<int*>(n) > 2; }, &asked), 3u);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::milliseconds(kDeadlineMs));
+    EXPECT_LE(silent.hostCalls.load(), static_cast<int>(kLookupThreads));
+}
+
+TEST(ConnectionLine, WritesTheRowWithItsApplicationAndDetails) {
+    NameService service;
+    service.hosts = {{0x0B00000B, "remote.example"}};
+    ConnectionNames names(service.ops, "myhost");
+    const NetAddress remote = Ipv4Address(0x0B00000B);
+    names.Resolve(&remote, 1, nullptr, nullptr);
+    Owners owners;
+    const TcpOwnerRow established{5, 0x0100007F, 0x1900, 0x0B00000B, 0xD204, 44};
+    const TcpOwnerRow listening{2, 0, 0x5000, 0, 0, 0};
+    const UdpOwnerRow udp{0, 0x3500, 44};
+    const std::string listeningLine = "2c910901|TCP|myhost|0.0.0.0|80 (" + LongServiceName().substr(0, kServiceNameSize - 1) +
+                                      ")|*|*|*|LISTENING|???|details of  for 0\r\n";
+    const struct {
+        const void* row;
+        bool tcp;
+        uint32_t filter;
+        const char* line;  // null: nothing written
+    } cases[] = {
+        {&established, true, 0,
+         "2c910901|TCP|myhost|127.0.0.1|25 (smtp)|remote.example|11.0.0.11|1234|ESTABLISHED|C:\\APP44.EXE|"
+         "details of C:\\APP44.EXE for 44\r\n"},
+        {&listening, true, 0, listeningLine.c_str()},
+        {&udp, false, 44, "2c910901|UDP|myhost|0.0.0.0|53|*|*|*|*|C:\\APP44.EXE|details of C:\\APP44.EXE for 44\r\n"},
+        {&established, true, 45, nullptr},
+        {&listening, true, 44, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line ? c.line : "filtered");
+        MemoryStream out;
+        EXPECT_TRUE(WriteConnectionLine(names, owners.ops, nullptr, out.stream, c.row, c.tcp, c.filter));
+        EXPECT_EQ(out.Text(), c.line ? c.line : "");
+    }
+    MemoryStream out;
+    EXPECT_FALSE(WriteConnectionLine(names, owners.ops, nullptr, nullptr, &udp, false, 0));
+    EXPECT_FALSE(WriteConnectionLine(names, owners.ops, nullptr, out.stream, nullptr, false, 0));
+}
+
+TEST(ConnectionLine, HostAddressesOfATable) {
+    TableBlock tcp = TcpTable({{2, 1, 0, 9, 0, 0}, {5, 2, 0, 3, 0, 0}});
+    TableBlock udp = UdpTable({{4, 0, 0}});
+    std::vector<NetAddress> addresses;
+    CollectHostAddresses(tcp.block.data(), true, &addresses);
+    CollectHostAddresses(udp.block.data(), false, &addresses);
+    CollectHostAddresses(nullptr, false, &addresses);
+    std::vector<uint8_t> first;
+    for (const NetAddress& a : addresses) first.push_back(a.bytes[0]);
+    EXPECT_EQ(first, (std::vector<uint8_t>{1, 2, 3, 4}));
+}
+
+}  // namespace

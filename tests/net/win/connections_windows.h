@@ -1,0 +1,89 @@
+// Shared pieces of the connection tests under Wine: sockets the test opens, and the
+// cells of a list view read from this or another process.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+namespace conntest {
+
+// A TCP listener and a UDP socket on 127.0.0.1 with ports the system chose.
+struct OpenSockets {
+    SOCKET tcp = INVALID_SOCKET, udp = INVALID_SOCKET;
+    unsigned short tcpPort = 0, udpPort = 0;  // host byte order
+
+    OpenSockets() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        tcp = Bound(SOCK_STREAM, &tcpPort);
+        if (tcp != INVALID_SOCKET && listen(tcp, 1) != 0) tcpPort = 0;
+        udp = Bound(SOCK_DGRAM, &udpPort);
+    }
+    ~OpenSockets() {
+        if (tcp != INVALID_SOCKET) closesocket(tcp);
+        if (udp != INVALID_SOCKET) closesocket(udp);
+        WSACleanup();
+    }
+    bool Ok() const { return tcpPort && udpPort; }
+
+private:
+    static SOCKET Bound(int type, unsigned short* port) {
+        SOCKET s = socket(AF_INET, type, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof a;
+        if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+            return s;
+        }
+        *port = ntohs(a.sin_port);
+        return s;
+    }
+};
+
+// Every cell of a list view, row by row, read through memory of the list's process
+// (the current process or another one).
+inline std::vector<std::vector<std::string>> ListRows(HANDLE process, HWND list, int columns) {
+    std::vector<std::vector<std::string>> rows;
+    constexpr SIZE_T kText = 512;
+    auto* remote = static_cast<char*>(
+        VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + kText, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!remote) return rows;
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int r = 0; r < count; ++r) {
+        rows.emplace_back();
+        for (int c = 0; c < columns; ++c) {
+            LVITEMA item = {};
+            item.iSubItem = c;
+            item.pszText = remote + sizeof(LVITEMA);
+            item.cchTextMax = kText;
+            char text[kText] = {};
+            SIZE_T moved = 0;
+            if (WriteProcessMemory(process, remote, &item, sizeof item, &moved) &&
+                SendMessageW(list, LVM_GETITEMTEXTA, r, reinterpret_cast<LPARAM>(remote)) >= 0) {
+                ReadProcessMemory(process, remote + sizeof(LVITEMA), text, kText - 1, &moved);
+            }
+            rows.back().push_back(text);
+        }
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    return rows;
+}
+
+// The first row whose columns 0 and 3 are type and the port's text (port number and
+// possibly its service name); null when there is none.
+inline const std::vector<std::string>* FindRow(const std::vector<std::vector<std::string>>& rows, const char* type,
+                                               unsigned short port) {
+    const std::string number = std::to_string(port);
+    for (const auto& row : rows) {
+        if (row.size() > 3 && row[0] == type && (row[3] == number || row[3].rfind(number + " (", 0) == 0)) return &row;
+    }
+    return nullptr;
+}
+
+}  // namespace conntest
