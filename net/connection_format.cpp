@@ -134,11 +134,24 @@ void ConnectionNames::StartLookups(const NetAddress* addresses, size_t count) {
     }
 }
 
-uint32_t ConnectionNames::Resolve(const NetAddress* addresses, size_t count, bool (*stopRequested)(void*),
-                                  void* stopContext) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs_);
-    std::unique_lock<std::mutex> lock(shared_->mutex);
+namespace {
+uint64_t SteadyMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+}  // namespace
+
+uint64_t ConnectionNames::StartResolve(const NetAddress* addresses, size_t count) {
+    const uint64_t deadline = SteadyMs() + deadlineMs_;
+    std::lock_guard<std::mutex> lock(shared_->mutex);
     StartLookups(addresses, count);
+    return deadline;
+}
+
+uint32_t ConnectionNames::WaitForAnswers(const NetAddress* addresses, size_t count, uint64_t deadline,
+                                         bool (*stopRequested)(void*), void* stopContext) {
+    std::unique_lock<std::mutex> lock(shared_->mutex);
     std::vector<NetAddress> waiting;
     for (size_t i = 0; i < count; ++i) {
         const auto found = shared_->hosts.find(addresses[i]);
@@ -151,10 +164,10 @@ uint32_t ConnectionNames::Resolve(const NetAddress* addresses, size_t count, boo
             lock.lock();
             if (stop) return 3;
         }
-        const auto now = std::chrono::steady_clock::now();
+        const uint64_t now = SteadyMs();
         if (now >= deadline) break;
-        const auto slice = std::chrono::milliseconds(kStopCheckMs);
-        shared_->changed.wait_for(lock, deadline - now < slice ? deadline - now : slice);
+        const uint64_t slice = deadline - now < kStopCheckMs ? deadline - now : kStopCheckMs;
+        shared_->changed.wait_for(lock, std::chrono::milliseconds(slice));
         std::vector<NetAddress> still;
         for (const NetAddress& a : waiting) {
             if (shared_->hosts[a].state == Shared::State::Pending) still.push_back(a);
@@ -162,6 +175,11 @@ uint32_t ConnectionNames::Resolve(const NetAddress* addresses, size_t count, boo
         waiting.swap(still);
     }
     return 0;
+}
+
+uint32_t ConnectionNames::Resolve(const NetAddress* addresses, size_t count, bool (*stopRequested)(void*),
+                                  void* stopContext) {
+    return WaitForAnswers(addresses, count, StartResolve(addresses, count), stopRequested, stopContext);
 }
 
 char* ConnectionNames::FormatHostName(const NetAddress& address, uint32_t state, char* out, size_t size) {

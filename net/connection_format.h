@@ -75,6 +75,12 @@ public:
     // waiting) returns true. Lookups that are still running go on, and their answers
     // serve later listings. 0, or 3 when stopped.
     uint32_t Resolve(const NetAddress* addresses, size_t count, bool (*stopRequested)(void*), void* stopContext);
+    // Resolve in two halves, so a listing can show its rows while the names come: the
+    // first starts the lookups and returns the listing's deadline (in steady-clock
+    // milliseconds), the second waits for the answers until that deadline.
+    uint64_t StartResolve(const NetAddress* addresses, size_t count);
+    uint32_t WaitForAnswers(const NetAddress* addresses, size_t count, uint64_t deadline, bool (*stopRequested)(void*),
+                            void* stopContext);
 
     // True when the address is shown without a lookup (the any and loopback addresses).
     static bool IsLocal(const NetAddress& address);

@@ -81,9 +81,36 @@ bool StopRequested(void* progressWindow) {
     return progressWindow && IsStopRequested(&result);
 }
 
-// Fills the list with one table's rows, whose host names are known. 0, or 3 when stopped.
+// The host texts a row was added with, to be shown anew when a name arrives later.
+struct ShownHosts {
+    const void* table;
+    bool isTcp;
+    uint32_t index;
+    std::string localHost;
+    std::string remoteHost;
+};
+
+// Host cells whose names arrived after their rows were added: {row, column, text}.
+struct HostUpdates {
+    HWND list;
+    std::vector<int> rows;
+    std::vector<int> columns;
+    std::vector<std::string> texts;
+};
+
+void UpdateHostCells(void* argument) {
+    auto* updates = static_cast<HostUpdates*>(argument);
+    const ListViewRef list = ListOf(updates->list);
+    for (size_t i = 0; i < updates->rows.size(); ++i) {
+        SetListCellText(updates->list, updates->rows[i], updates->columns[i], updates->texts[i].c_str(), nullptr);
+    }
+    if (!updates->rows.empty()) list.RedrawItems(0, list.GetItemCount() - 1);
+}
+
+// Fills the list with one table's rows, their host names as far as they are known now.
+// 0, or 3 when stopped.
 uint32_t AddTableRows(HWND list, HWND progressWindow, SystemProbe* probe, ConnectionNames& names,
-                      HashTable* processes, const void* table, bool isTcp) {
+                      HashTable* processes, const void* table, bool isTcp, std::vector<ShownHosts>* shown) {
     const uint32_t count = ConnectionRowCount(table);
     uint32_t result = 0;
     std::map<uint32_t, std::string> applications;  // display path by owner, for this listing
@@ -105,6 +132,7 @@ uint32_t AddTableRows(HWND list, HWND progressWindow, SystemProbe* probe, Connec
             std::free(path);
         }
         batch.applications.push_back(found->second);
+        shown->push_back({table, isTcp, i, batch.texts.back().localHost, batch.texts.back().remoteHost});
         if (batch.texts.size() >= kBatchRows || GetTickCount() - batchStart >= kBatchMs || i + 1 == count) {
             RunOnInterfaceThread(progressWindow, AddRows, &batch);
             batch.texts.clear();
@@ -159,21 +187,48 @@ uint32_t FillConnectionList(HWND list, HWND progressWindow, SystemProbe* probe, 
     if (!probe->QueryTcpTable(&tables[0], processes)) tables[0] = nullptr;
     if (!probe->QueryUdpTable(&tables[1], processes)) tables[1] = nullptr;
 
-    // The host names of both tables are looked up together, under one deadline.
+    // The host names of both tables are looked up together, under one deadline, while
+    // the rows already show; names that arrive later replace their cells' "*".
+    std::vector<NetAddress> addresses;
+    CollectHostAddresses(tables[0], true, &addresses);
+    CollectHostAddresses(tables[1], false, &addresses);
+    const uint64_t deadline = names.StartResolve(addresses.data(), addresses.size());
     BeginProgressTask(progressWindow, L"正在搜索活动的TCP连接信息……", ConnectionRowCount(tables[0]));
     uint32_t result = StopRequested(progressWindow) ? kStoppedResult : 0;
-    if (result == 0) {
-        std::vector<NetAddress> addresses;
-        CollectHostAddresses(tables[0], true, &addresses);
-        CollectHostAddresses(tables[1], false, &addresses);
-        result = names.Resolve(addresses.data(), addresses.size(), StopRequested, progressWindow);
-    }
+    std::vector<ShownHosts> shown;
     for (int t = 0; t < 2 && result == 0; ++t) {
         if (!tables[t]) continue;
         if (t == 1) {
             BeginProgressTask(progressWindow, L"正在搜索活动的UDP连接信息…… ", ConnectionRowCount(tables[1]));
         }
-        result = AddTableRows(list, progressWindow, probe, names, processes, tables[t], t == 0);
+        result = AddTableRows(list, progressWindow, probe, names, processes, tables[t], t == 0, &shown);
+    }
+    if (result == 0) {
+        result = names.WaitForAnswers(addresses.data(), addresses.size(), deadline, StopRequested, progressWindow);
+    }
+    if (result == 0) {
+        HostUpdates updates{list, {}, {}, {}};
+        for (size_t row = 0; row < shown.size(); ++row) {
+            ConnectionTexts now;
+            const void* at = ConnectionRowAt(shown[row].table, shown[row].isTcp, shown[row].index);
+            if (shown[row].isTcp) {
+                FormatTcpRow(names, *static_cast<const TcpOwnerRow*>(at), &now);
+            } else {
+                FormatUdpRow(names, *static_cast<const UdpOwnerRow*>(at), &now);
+            }
+            const struct {
+                int column;
+                const std::string& before;
+                const char* after;
+            } hosts[2] = {{1, shown[row].localHost, now.localHost}, {4, shown[row].remoteHost, now.remoteHost}};
+            for (const auto& host : hosts) {
+                if (host.before == host.after) continue;
+                updates.rows.push_back(static_cast<int>(row));
+                updates.columns.push_back(host.column);
+                updates.texts.push_back(host.after);
+            }
+        }
+        if (!updates.rows.empty()) RunOnInterfaceThread(progressWindow, UpdateHostCells, &updates);
     }
     for (void* table : tables) {
         if (table) HeapFree(GetProcessHeap(), 0, table);

@@ -82,19 +82,8 @@ public:
 
     // The visible dialogs of the program.
     std::vector<HWND> Dialogs() const {
-        struct Found {
-            DWORD id;
-            std::vector<HWND> windows;
-        } found{info_.dwProcessId, {}};
-        EnumWindows(
-            [](HWND w, LPARAM p) -> BOOL {
-                auto* f = reinterpret_cast<Found*>(p);
-                DWORD id = 0;
-                GetWindowThreadProcessId(w, &id);
-                if (id == f->id && IsWindowVisible(w) && ClassName(w) == L"#32770") f->windows.push_back(w);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&found));
+        FoundDialogs found{info_.dwProcessId, {}};
+        EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
         return found.windows;
     }
 
@@ -212,6 +201,17 @@ public:
     bool sawProgress = false;
 
 private:
+    struct FoundDialogs {
+        DWORD id;
+        std::vector<HWND> windows;
+    };
+    static BOOL CALLBACK CollectDialog(HWND w, LPARAM p) {
+        auto* found = reinterpret_cast<FoundDialogs*>(p);
+        DWORD id = 0;
+        GetWindowThreadProcessId(w, &id);
+        if (id == found->id && IsWindowVisible(w) && ClassName(w) == L"#32770") found->windows.push_back(w);
+        return TRUE;
+    }
     static constexpr size_t kRemoteSize = 16384;
     static constexpr size_t kTextOffset = 1024;
     static constexpr int kTextChars = 2048;
