@@ -145,6 +145,29 @@ char* TypeExtensions(const HashTable* groups, const char* typeName) {
 
 namespace {
 
+struct KeyNames {
+    char* bytes;
+    size_t used, capacity;
+    bool complete;  // every name read is kept
+};
+
+void KeepName(KeyNames* names, const char* name) {
+    const size_t size = std::strlen(name) + 1;
+    if (!names->complete) return;
+    if (names->used + size > names->capacity) {
+        const size_t capacity = (names->capacity + size) * 2;
+        auto* bytes = static_cast<char*>(std::realloc(names->bytes, capacity));
+        if (!bytes) {
+            names->complete = false;
+            return;
+        }
+        names->bytes = bytes;
+        names->capacity = capacity;
+    }
+    std::memcpy(names->bytes + names->used, name, size);
+    names->used += size;
+}
+
 // First pass: each extension key's default value names the type it is bound to.
 void GroupExtension(const AutorunSystem* system, RegistryKey root, const char* name, HashTable* groups) {
     if (name[0] != '.') return;
@@ -203,18 +226,31 @@ uint32_t ListFileAssociations(const AutorunWriter* writer, const ProgressOps* pr
         return 1;
     }
     HashTable* groups = CreateTypeGroups();
+    // The names the first pass reads are kept for the second (zero-terminated, one after
+    // another), so the root is enumerated once; without memory for them it is read again.
+    KeyNames names = {nullptr, 0, 0, true};
     uint32_t status = 0;
     char name[kKeyNameSize];
     for (uint32_t index = 0; index < keys && status == 0; ++index) {
         if (!EnumRegistrySubkey(system, root, index, name)) continue;
+        KeepName(&names, name);
         GroupExtension(system, root, name, groups);
         if (StepAndCheck(progress)) status = kStoppedStatus;
     }
+    size_t at = 0;
     for (uint32_t index = 0; index < keys && status == 0; ++index) {
-        if (!EnumRegistrySubkey(system, root, index, name)) continue;
-        ListShellCommands(writer, root, name, groups);
+        const char* next = name;
+        if (names.complete) {
+            if (at >= names.used) break;
+            next = names.bytes + at;
+            at += std::strlen(next) + 1;
+        } else if (!EnumRegistrySubkey(system, root, index, name)) {
+            continue;
+        }
+        ListShellCommands(writer, root, next, groups);
         if (StepAndCheck(progress)) status = kStoppedStatus;
     }
+    std::free(names.bytes);
     CloseRegistryKey(system, root);
     DestroyTable(groups, 1);
     WriteSeparatorLine(writer->stream, 0, "");
