@@ -11,6 +11,7 @@
 #include "autorun/file_types.h"
 #include "autorun/startup_folder.h"
 #include "tests/autorun/autorun_fake.h"
+#include "tests/autorun/autorun_places.h"
 
 namespace {
 
@@ -272,43 +273,7 @@ void PlantEverywhere(FakeAutorun& f) {
                "ProfileDirectory", "C:\\WINDOWS\\Profiles\\Ann");
 }
 
-Lines Headings(const Lines& lines) {
-    Lines headings;
-    for (const std::string& line : lines) {
-        if (line[0] == '-') continue;
-        const uint32_t code = static_cast<uint32_t>(std::stoul(line.substr(0, 8), nullptr, 16));
-        if ((code & 7) <= 1 || line.compare(9, 1, "[") == 0) headings.push_back(line.substr(9, line.find('|', 9) - 9));
-    }
-    return headings;
-}
-
 TEST(AutorunScan, PlacesInOrderProgressAndStops) {
-    const Lines ntKeys = {"HKEY_LOCAL_MACHINE",
-                          "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows",
-                          "Software\\Microsoft\\Windows NT\\CurrentVersion\\WOW\\Boot",
-                          "Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers",
-                          "Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32",
-                          "Software\\Microsoft\\Windows NT\\CurrentVersion\\WOW\\NonWindowsApp",
-                          "Software\\Microsoft\\Windows NT\\CurrentVersion\\WOW\\Standard",
-                          "Software\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon"};
-    const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-    const Lines runKeys = {run, run + "Once", run + "OnceEx"};
-    const Lines userKeys = {"HKEY_CURRENT_USER", run, run + "Once", "Software\\Mirabilis\\ICQ\\Agent\\Apps",
-                            "HKEY_USERS\\.DEFAULT", run, run + "Once", "HKEY_CLASSES_ROOT", "Associated extension",
-                            "COM and DCOM Interfaces", "StartUp", "All users"};
-    const Lines ini = {"[386Enh]", "[drivers]", "[drivesr32]", "[drivers32]"};
-    Lines nt = {"Ini", "C:\\WINNT\\system.ini"};
-    nt.insert(nt.end(), ini.begin(), ini.end());
-    nt.insert(nt.end(), ntKeys.begin(), ntKeys.end());
-    nt.insert(nt.end(), runKeys.begin(), runKeys.end());
-    nt.insert(nt.end(), userKeys.begin(), userKeys.end());
-    Lines nine = {"Ini", "C:\\WINNT\\win.ini", "[Windows]", "C:\\WINNT\\system.ini", "[boot]"};
-    nine.insert(nine.end(), ini.begin(), ini.end());
-    nine.push_back("HKEY_LOCAL_MACHINE");
-    nine.insert(nine.end(), runKeys.begin(), runKeys.end());
-    nine.insert(nine.end(), {run + "Services", run + "ServicesOnce"});
-    nine.insert(nine.end(), userKeys.begin(), userKeys.end());
-
     const std::string userShell = "software\\microsoft\\windows\\currentversion\\explorer\\user shell folders";
     struct Case {
         AutorunFamily family;
@@ -331,9 +296,9 @@ TEST(AutorunScan, PlacesInOrderProgressAndStops) {
         const AutorunSystem system = f.System();
         uint32_t status = 99;
         const Lines full = CaptureLines(f, [&](FILE* s) { status = ScanAutoruns(&system, &f.progress, s, c.family); });
-        Lines expected = c.family == kAutorunNtFamily ? nt : nine;
+        Lines expected = autoruntest::ExpectedHeadings(c.family == kAutorunNtFamily, "C:\\WINNT");
         expected.insert(expected.end(), c.profiles.begin(), c.profiles.end());
-        EXPECT_EQ(Headings(full), expected);
+        EXPECT_EQ(autoruntest::Headings(full), expected);
         EXPECT_EQ(status, 0u);
         ExpectAllReleased(f);
         // The NT family steps through the process listing too; the 9x family counts it only.

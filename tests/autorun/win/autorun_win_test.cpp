@@ -15,6 +15,7 @@
 #include "autorun/win/registry_win.h"
 #include "inspect/win/file_info_win.h"
 #include "inspect/win/os_family_win.h"
+#include "tests/autorun/autorun_places.h"
 #include "tests/inspect/win/processes_child.h"
 #include "tests/support/autorun_plant.h"
 
@@ -110,8 +111,7 @@ TEST_F(AutorunCollectors, RunValuesAndIniSections) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%lx|", GetCurrentProcessId());
     EXPECT_EQ(details.substr(1, std::strlen(hex)), hex);  // the running test is the file's instance
-    char* stored = ReadRegistryString(HKEY_CURRENT_USER, run.c_str(), "Expanded");
-    EXPECT_EQ(TakeText(stored), "%KORVANE_TEST_FOLDER%\\" + name);
+    EXPECT_EQ(TakeText(ReadRegistryString(HKEY_CURRENT_USER, run.c_str(), "Expanded")), "%KORVANE_TEST_FOLDER%\\" + name);
     EXPECT_EQ(TakeText(ReadRegistryString(HKEY_CURRENT_USER, run.c_str(), "Absent")), "");
 
     // A section longer than a first read holds, from a private INI file; blanks around
@@ -127,10 +127,8 @@ TEST_F(AutorunCollectors, RunValuesAndIniSections) {
     }
     expected.push_back("--------|");
     ASSERT_TRUE(files.File(ini, text));
-    const int copies = TemporaryCopies();
     EXPECT_EQ(Run([](const AutorunWriter* w, const std::string& path) { ReadIniSection(w, "boot", path.c_str()); }, ini),
               expected);
-    EXPECT_EQ(TemporaryCopies(), copies);
 }
 
 TEST_F(AutorunCollectors, StartupFolderShortcutsAndFileTypes) {
@@ -147,19 +145,11 @@ TEST_F(AutorunCollectors, StartupFolderShortcutsAndFileTypes) {
         return "c4b04a02|" + text + "|" + Details(longTarget, processes.get()) + "|" +
                Details(folder + "\\" + link, processes.get()) + "|" + longTarget;
     };
-    const std::string directory = []() {
-        char buffer[MAX_PATH] = {};
-        GetCurrentDirectoryA(MAX_PATH, buffer);
-        return std::string(buffer);
-    }();
     EXPECT_EQ(Sorted(Run([](const AutorunWriter* w, const std::string& path) { ListStartupFolder(w, path.c_str()); },
                          folder)),
               Sorted({shortcut(longTarget + " " + arguments, "App.lnk"), shortcut(longTarget, "Bare.lnk"),
                       "04004002|" + folder + "\\readme.txt|" + Details(folder + "\\readme.txt", processes.get()),
                       "00004002|" + folder + "\\sub"}));
-    char after[MAX_PATH] = {};
-    GetCurrentDirectoryA(MAX_PATH, after);
-    EXPECT_EQ(directory, after);
 
     const std::string type = "KorvaneType" + u;
     ASSERT_TRUE(registry.FileType(type, {".kvta" + u, ".kvtb" + u}, "open", "\"" + exe + "\" \"%1\""));
@@ -169,39 +159,6 @@ TEST_F(AutorunCollectors, StartupFolderShortcutsAndFileTypes) {
     ASSERT_NE(heading + 1, lines.end());
     EXPECT_EQ(heading[1], "04004003|open\\command = \"" + exe + "\" \"%1\"|" + Details(exe, processes.get()));
     EXPECT_EQ(lines.back(), "--------|");
-}
-
-// Headings of a report (levels 0 and 1, and INI sections), in order.
-Lines Headings(const Lines& lines) {
-    Lines headings;
-    for (const std::string& line : lines) {
-        if (line.size() < 10 || line[0] == '-') continue;
-        const unsigned long code = std::strtoul(line.substr(0, 8).c_str(), nullptr, 16);
-        if ((code & 7) <= 1 || line[9] == '[') headings.push_back(line.substr(9, line.find('|', 9) - 9));
-    }
-    return headings;
-}
-
-Lines ExpectedHeadings(bool nt) {
-    const std::string windows = WindowsFolder(), run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-    const std::string ntKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\";
-    Lines headings = {"Ini"};
-    if (!nt) headings.insert(headings.end(), {windows + "\\win.ini", "[Windows]"});
-    headings.push_back(windows + "\\system.ini");
-    if (!nt) headings.push_back("[boot]");
-    headings.insert(headings.end(), {"[386Enh]", "[drivers]", "[drivesr32]", "[drivers32]", "HKEY_LOCAL_MACHINE"});
-    if (nt) {
-        for (const char* key : {"Windows", "WOW\\Boot", "Drivers", "Drivers32", "WOW\\NonWindowsApp", "WOW\\Standard",
-                                "WinLogon"}) {
-            headings.push_back(ntKey + key);
-        }
-    }
-    headings.insert(headings.end(), {run, run + "Once", run + "OnceEx"});
-    if (!nt) headings.insert(headings.end(), {run + "Services", run + "ServicesOnce"});
-    headings.insert(headings.end(), {"HKEY_CURRENT_USER", run, run + "Once", "Software\\Mirabilis\\ICQ\\Agent\\Apps",
-                                     "HKEY_USERS\\.DEFAULT", run, run + "Once", "HKEY_CLASSES_ROOT",
-                                     "Associated extension", "COM and DCOM Interfaces", "StartUp", "All users"});
-    return headings;
 }
 
 // A message-only window that takes the progress messages and asks the scan to stop
@@ -244,6 +201,8 @@ TEST(AutorunScan, FindsEveryPlantedEntryOnceAndStopsOnRequest) {
     RegistryPlant registry;
     FilePlant files;
     ASSERT_TRUE(registry.Value(HKEY_CURRENT_USER, run, "KorvaneUser" + u, "\"" + exe + "\" -user"));
+    ASSERT_TRUE(registry.Value(HKEY_CURRENT_USER, run, "KorvaneExpanded" + u, "%SystemRoot%\\notepad.exe",
+                               REG_EXPAND_SZ));
     ASSERT_TRUE(registry.Value(HKEY_LOCAL_MACHINE, run + "Once", "KorvaneMachine" + u, exe));
     ASSERT_TRUE(registry.Value(HKEY_USERS, ".DEFAULT\\" + run, "KorvaneDefault" + u, exe));
     ASSERT_TRUE(registry.FileType("KorvaneScanType" + u, {".kvts" + u}, "open", exe + " %1"));
@@ -259,8 +218,8 @@ TEST(AutorunScan, FindsEveryPlantedEntryOnceAndStopsOnRequest) {
     uint32_t status = 99;
     const Lines lines = Capture([&](FILE* stream) { status = probe.ScanAutoruns(nullptr, stream); });
     EXPECT_EQ(status, 0u);
-    const Lines headings = Headings(lines);
-    const Lines expected = ExpectedHeadings(nt);
+    const Lines headings = autoruntest::Headings(lines);
+    const Lines expected = autoruntest::ExpectedHeadings(nt, WindowsFolder());
     ASSERT_GE(headings.size(), expected.size());
     EXPECT_EQ(Lines(headings.begin(), headings.begin() + expected.size()), expected);
     // Then one location per profile (NT) or the current user's (9x).
@@ -285,6 +244,11 @@ TEST(AutorunScan, FindsEveryPlantedEntryOnceAndStopsOnRequest) {
         });
         EXPECT_EQ(found, 1) << text;
     }
+    // The NT family runs expanded-string values, so it lists them; the 9x family does not.
+    const std::string expanded = "04004002|KorvaneExpanded" + u + " = %SystemRoot%\\notepad.exe|";
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return line.compare(0, expanded.size(), expanded) == 0; }),
+              nt ? 1 : 0);
     EXPECT_EQ(TemporaryCopies(), copies);
     GetCurrentDirectoryA(MAX_PATH, after);
     EXPECT_STREQ(directory, after);
@@ -298,7 +262,7 @@ TEST(AutorunScan, FindsEveryPlantedEntryOnceAndStopsOnRequest) {
         EXPECT_EQ(status, 3u);
     }
     StopWindow halfway(0.5);
-    const Lines part = Headings(Capture([&](FILE* stream) { status = probe.ScanAutoruns(halfway.Window(), stream); }));
+    const Lines part = autoruntest::Headings(Capture([&](FILE* stream) { status = probe.ScanAutoruns(halfway.Window(), stream); }));
     EXPECT_EQ(status, 3u);
     ASSERT_LT(part.size(), headings.size());
     EXPECT_EQ(part, Lines(headings.begin(), headings.begin() + part.size()));
