@@ -82,7 +82,7 @@ constexpr char k9xProfileList[] = "software\\microsoft\\windows\\currentversion\
 constexpr char kProfileReconciliation[] = "Software\\Microsoft\\Windows\\CurrentVersion\\ProfileReconciliation";
 constexpr char kSystemRootReference[] = "%SystemRoot%";
 constexpr size_t kUserProfileReferenceLength = 13;  // "%USERPROFILE%"
-constexpr size_t kSystemRootReferenceLength = 12;   // "%SystemRoot%"
+constexpr size_t kSystemRootReferenceLength = sizeof(kSystemRootReference) - 1;
 
 bool InFamily(uint32_t families, AutorunFamily family) { return (families & (1u << family)) != 0; }
 
@@ -116,15 +116,6 @@ size_t CountCharacters(const AutorunSystem* system, const char* text) {
     size_t count = 0;
     for (; *text; ++count) text += CharacterSize(system->commandLine, text);
     return count;
-}
-
-bool StartsWithNoCase(const char* text, const char* prefix) {
-    for (; *prefix; ++text, ++prefix) {
-        const char a = (*text >= 'a' && *text <= 'z') ? static_cast<char>(*text - 'a' + 'A') : *text;
-        const char b = (*prefix >= 'a' && *prefix <= 'z') ? static_cast<char>(*prefix - 'a' + 'A') : *prefix;
-        if (a != b) return false;
-    }
-    return true;
 }
 
 // A startup location: its heading, its entries, the end-of-block line.
@@ -215,7 +206,7 @@ uint32_t ScanClassesRoot(const AutorunWriter* writer, const ProgressOps* progres
 // A profile's folder on the NT family: a path under the Windows folder ("%SystemRoot%\...")
 // is taken relative to it; any other path (%SystemDrive%\..., a plain path) is expanded.
 char* NtProfileFolder(const AutorunSystem* system, const char* image, const char* windows) {
-    if (StartsWithNoCase(image, kSystemRootReference)) {
+    if (StartsWithNoCase(image, kSystemRootReference, kSystemRootReferenceLength)) {
         return JoinTexts({windows, SkipCharacters(system, image, kSystemRootReferenceLength)});
     }
     const RegistryOps* registry = system->registry;

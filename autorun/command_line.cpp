@@ -225,6 +225,12 @@ int LocateLongestPrefix(const CommandLineOps* ops, char* text, char** found) {
     return 0;
 }
 
+}  // namespace
+
+size_t CharacterSize(const CommandLineOps* ops, const char* s) {
+    return (IsLead(ops, s[0]) && s[1] != '\0') ? 2 : 1;
+}
+
 bool StartsWithNoCase(const char* text, const char* prefix, size_t length) {
     for (size_t i = 0; i < length; ++i) {
         char a = text[i];
@@ -234,12 +240,6 @@ bool StartsWithNoCase(const char* text, const char* prefix, size_t length) {
         if (a != b) return false;  // also stops at the terminator of a shorter text
     }
     return true;
-}
-
-}  // namespace
-
-size_t CharacterSize(const CommandLineOps* ops, const char* s) {
-    return (IsLead(ops, s[0]) && s[1] != '\0') ? 2 : 1;
 }
 
 bool EndsWithBackslash(const CommandLineOps* ops, const char* text) {

@@ -68,3 +68,5 @@ int LocateFile(const CommandLineOps* ops, const char* name, char** path);
 size_t CharacterSize(const CommandLineOps* ops, const char* s);
 // True when text's last character is a backslash (not the trail byte of a double-byte one).
 bool EndsWithBackslash(const CommandLineOps* ops, const char* text);
+// True when the first length bytes of text equal prefix without regard to ASCII case.
+bool StartsWithNoCase(const char* text, const char* prefix, size_t length);
