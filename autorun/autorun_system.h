@@ -58,6 +58,9 @@ struct RegistryOps {
     // The value called name ("" the default value) read whole, as enumValue reads data:
     // a new block, its type in *type; null when it cannot be read.
     char* (*readValue)(void* context, RegistryKey key, const char* name, uint32_t* type);
+    // The value called name of hive\path, the key opened for value queries only, read
+    // whole and as stored: a new block, null when the key or value cannot be read.
+    char* (*readString)(void* context, RegistryHive hive, const char* path, const char* name);
     // text with every environment reference expanded, as the system runs a
     // REG_EXPAND_SZ value: a new block; null when it cannot be expanded.
     char* (*expandEnvironment)(void* context, const char* text);

@@ -141,10 +141,9 @@ uint32_t WalkRegistryKey(const AutorunWriter* writer, uint32_t level, const Prog
 }
 
 char* ReadRegistryText(const AutorunSystem* system, RegistryHive hive, const char* keyPath, const char* valueName) {
-    RegistryKey key = OpenRegistryKey(system, hive, keyPath);
-    uint32_t type = 0;
-    char* text = ReadRegistryValue(system, key, valueName, &type);
-    CloseRegistryKey(system, key);
+    const RegistryOps* registry = system->registry;
+    char* text = registry && registry->readString ? registry->readString(registry->context, hive, keyPath, valueName)
+                                                   : nullptr;
     return text ? text : NewText("");
 }
 

@@ -21,9 +21,10 @@ constexpr char kIniCopyPrefix[] = "kvi";
 // Section buffer: the first size, and the largest before a section counts as unreadable.
 constexpr DWORD kSectionFirstSize = 1024;
 constexpr DWORD kSectionMaxSize = 16u << 20;
-// Shortcut arguments: the first buffer, and the most a shortcut file can hold.
+// Shortcut arguments: the first buffer, and one that holds the most a shortcut file can
+// store (65535 characters, at most two ANSI bytes each).
 constexpr int kArgumentsFirstSize = 1024;
-constexpr int kArgumentsMaxSize = 65536;
+constexpr int kArgumentsMaxSize = 2 * 65536;
 
 bool CopyToTemporary(void*, const char* path, char* copy, size_t size) {
     char folder[MAX_PATH + 1];
@@ -111,21 +112,19 @@ bool GetTarget(void*, void* link, char* buffer, size_t size) {
 }
 
 char* GetArguments(void*, void* link) {
-    for (int size = kArgumentsFirstSize; size <= kArgumentsMaxSize * 2; size *= 2) {
+    for (int size = kArgumentsFirstSize;; size *= 2) {
         auto* arguments = static_cast<char*>(std::malloc(size));
         if (!arguments) return nullptr;
         arguments[0] = '\0';
-        const bool read = SUCCEEDED(static_cast<IShellLinkA*>(link)->GetArguments(arguments, size));
-        arguments[size - 1] = '\0';
-        // Arguments that fill the buffer may have been cut: read them again with more room.
-        if (!read || std::strlen(arguments) < static_cast<size_t>(size - 1)) {
-            if (read) return arguments;
+        if (FAILED(static_cast<IShellLinkA*>(link)->GetArguments(arguments, size))) {
             std::free(arguments);
             return nullptr;
         }
+        arguments[size - 1] = '\0';
+        // Arguments that fill the buffer may have been cut: read them again with more room.
+        if (std::strlen(arguments) < static_cast<size_t>(size - 1) || size >= kArgumentsMaxSize) return arguments;
         std::free(arguments);
     }
-    return nullptr;
 }
 
 void ReleaseLink(void*, void* link) { static_cast<IShellLinkA*>(link)->Release(); }

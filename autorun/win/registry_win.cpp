@@ -130,8 +130,21 @@ char* ExpandEnvironment(void*, const char* text) {
     return nullptr;
 }
 
+// The value of a key opened for value queries only; null when it cannot be read.
+char* ReadValueOf(HKEY hive, const char* path, const char* name) {
+    HKEY key = nullptr;
+    if (!hive || RegOpenKeyExA(hive, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return nullptr;
+    char* text = ReadKeyValue(key, name, nullptr);
+    RegCloseKey(key);
+    return text;
+}
+
+char* ReadString(void*, RegistryHive hive, const char* path, const char* name) {
+    return ReadValueOf(RootOf(hive), path, name);
+}
+
 const RegistryOps kSystemRegistryOps = {
-    nullptr, OpenKey, OpenSubkey, CloseKey, QueryCounts, EnumSubkey, EnumValue, ReadValue, ExpandEnvironment,
+    nullptr, OpenKey, OpenSubkey, CloseKey, QueryCounts, EnumSubkey, EnumValue, ReadValue, ReadString, ExpandEnvironment,
 };
 
 }  // namespace
@@ -157,12 +170,7 @@ char* ReadKeyValue(HKEY key, const char* valueName, DWORD* type) {
 }
 
 char* ReadRegistryString(HKEY hive, const char* keyPath, const char* valueName) {
-    HKEY key = nullptr;
-    char* text = nullptr;
-    if (RegOpenKeyExA(hive, keyPath, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-        text = ReadKeyValue(key, valueName, nullptr);
-        RegCloseKey(key);
-    }
+    char* text = ReadValueOf(hive, keyPath, valueName);
     return text ? text : NewText("");
 }
 

@@ -157,6 +157,11 @@ struct FakeAutorun {
                         }
                         return nullptr;
                     },
+                    [](void* c, RegistryHive h, const char* path, const char* name) -> char* {
+                        FakeKey* key = F(c).Walk(&F(c).hives[h], path, false);
+                        uint32_t type = 0;
+                        return key && !key->locked ? F(c).registry.readValue(c, key, name, &type) : nullptr;
+                    },
                     [](void* c, const char* text) { return Copy(F(c).Expand(text)); }};
         iniOps = {this,
                   [](void* c, const char* path, char* copy, size_t size) {
