@@ -95,9 +95,6 @@ struct FakeAutorun {
     // A file or folder with an optional 8.3 name; "." and ".." come after the first entry.
     void AddEntry(const std::string& path, bool folder, const std::string& alternate = "") {
         if (folder) files.AddFolder(path); else files.AddFile(path);
-        if (!alternate.empty()) {
-            if (folder) files.AddFolder(Parent(path) + "\\" + alternate); else files.AddFile(Parent(path) + "\\" + alternate);
-        }
         DirectoryEntry entry = {};
         std::snprintf(entry.name, sizeof entry.name, "%s", Leaf(path).c_str());
         std::snprintf(entry.alternateName, sizeof entry.alternateName, "%s", alternate.c_str());

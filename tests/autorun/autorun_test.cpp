@@ -105,29 +105,6 @@ TEST(AutorunCollectors, RegistryValuesSubkeysAndStops) {
     EXPECT_EQ(f.openKeys, 0);
 }
 
-TEST(AutorunCollectors, IniSectionsFromATemporaryCopy) {
-    FakeAutorun f;
-    f.files.AddFile("C:\\WINNT\\Explorer.exe");
-    f.ini[f.Fold("C:\\WINNT\\system.ini")]["BOOT"] = {"shell=Explorer.exe", "no command", "drv=C:\\Gone\\x.sys=2"};
-    const AutorunSystem system = f.System();
-    const Lines expected = {"04004003|shell=Explorer.exe|" + Details("C:\\WINNT\\Explorer.exe"), "00004003|no command",
-                            "00004003|drv=C:\\Gone\\x.sys=2", "--------|"};
-    for (bool temporaryFolder : {true, false}) {
-        f.temporaryFolder = temporaryFolder;
-        f.copiesMade = 0;
-        const Lines lines = CaptureLines(f, [&](FILE* stream) {
-            const AutorunWriter writer = {stream, &system, nullptr, nullptr, true};
-            ReadIniSection(&writer, "boot", "C:\\WINNT\\system.ini");
-            ReadIniSection(&writer, "absent", "C:\\WINNT\\system.ini");
-        });
-        Lines all = expected;
-        all.push_back("--------|");
-        EXPECT_EQ(lines, all);
-        EXPECT_EQ(f.copiesMade, temporaryFolder ? 2 : 0);
-        ExpectAllReleased(f);
-    }
-}
-
 TEST(AutorunStartup, EntriesShortcutsAndLongPaths) {
     FakeAutorun f;
     f.AddEntry("C:\\Program Files", true, "PROGRA~1");
@@ -292,6 +269,7 @@ TEST(AutorunScan, PlacesInOrderProgressAndStops) {
         SCOPED_TRACE(c.profiles[0]);
         FakeAutorun f;
         PlantEverywhere(f);
+        f.temporaryFolder = c.family == kAutorunNtFamily;  // else INI files are read in place
         if (c.startup[0]) f.SetValue(kHiveCurrentUser, userShell, "startup", c.startup);
         const AutorunSystem system = f.System();
         uint32_t status = 99;
@@ -305,6 +283,8 @@ TEST(AutorunScan, PlacesInOrderProgressAndStops) {
         EXPECT_EQ(f.steps + (c.family == kAutorunNtFamily ? 0 : 2), f.range);
         const std::string all = "04004002|C:\\All\\Startup\\all.exe|" + Details("C:\\All\\Startup\\all.exe", "1a4");
         EXPECT_EQ(std::count(full.begin(), full.end(), all), 1);
+        EXPECT_EQ(std::count(full.begin(), full.end(), "00004003|vidc.x=C:\\Gone\\x.dll"), 1);
+        EXPECT_EQ(f.copiesMade, c.family == kAutorunNtFamily ? 4 : 0);
         if (!c.userEntry.empty()) {
             EXPECT_EQ(std::count(full.begin(), full.end(), "04004002|" + c.userEntry + "|" + Details(c.userEntry)), 1);
         }
