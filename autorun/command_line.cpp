@@ -19,20 +19,14 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 
 bool IsLead(const CommandLineOps* ops, char c) {
-    return ops->isLeadByte != nullptr && ops->isLeadByte(ops->context, static_cast<unsigned char>(c)) != 0;
-}
-
-// Bytes of the character that starts at s (s[0] != 0). A lead byte right before the
-// terminator stands alone, so no scan ever steps over the terminator.
-size_t CharSize(const CommandLineOps* ops, const char* s) {
-    return (IsLead(ops, s[0]) && s[1] != '\0') ? 2 : 1;
+    return ops != nullptr && ops->isLeadByte != nullptr && ops->isLeadByte(ops->context, static_cast<unsigned char>(c)) != 0;
 }
 
 // Position of the first single-byte character c at or after from (a character start),
 // or the text's length when there is none.
 size_t FindChar(const CommandLineOps* ops, const char* text, size_t from, char c) {
     size_t i = from;
-    while (text[i] != '\0' && text[i] != c) i += CharSize(ops, text + i);
+    while (text[i] != '\0' && text[i] != c) i += CharacterSize(ops, text + i);
     return i;
 }
 
@@ -42,7 +36,7 @@ size_t TrimTrailing(const CommandLineOps* ops, char* text, Match match) {
     size_t keep = 0;  // end of the last character that does not match
     size_t i = 0;
     while (text[i] != '\0') {
-        const size_t size = CharSize(ops, text + i);
+        const size_t size = CharacterSize(ops, text + i);
         i += size;
         if (size == 2 || !match(text[i - 1])) keep = i;
     }
@@ -55,16 +49,11 @@ size_t TrimTrailing(const CommandLineOps* ops, char* text, Match match) {
 size_t FolderPartLength(const CommandLineOps* ops, const char* path) {
     size_t folder = 0;
     for (size_t i = 0; path[i] != '\0';) {
-        const size_t size = CharSize(ops, path + i);
+        const size_t size = CharacterSize(ops, path + i);
         if (size == 1 && path[i] == '\\') folder = i + 1;
         i += size;
     }
     return folder;
-}
-
-bool EndsWithBackslash(const CommandLineOps* ops, const char* text) {
-    const size_t length = std::strlen(text);
-    return length != 0 && FolderPartLength(ops, text) == length;
 }
 
 // A file name can hold neither '*' nor '?': a directory search for a candidate that
@@ -73,7 +62,7 @@ bool HasWildcard(const CommandLineOps* ops, const char* candidate) {
     size_t i = std::strncmp(candidate, "\\\\?\\", 4) == 0 ? 4 : 0;
     while (candidate[i] != '\0') {
         if (candidate[i] == '*' || candidate[i] == '?') return true;
-        i += CharSize(ops, candidate + i);
+        i += CharacterSize(ops, candidate + i);
     }
     return false;
 }
@@ -223,8 +212,8 @@ int LocateLongestPrefix(const CommandLineOps* ops, char* text, char** found) {
     const size_t length = std::strlen(text);
     size_t p = 0;
     while (p < length) {
-        size_t end = p + CharSize(ops, text + p);
-        while (end < length && !IsBlank(text[end])) end += CharSize(ops, text + end);
+        size_t end = p + CharacterSize(ops, text + p);
+        while (end < length && !IsBlank(text[end])) end += CharacterSize(ops, text + end);
         const char saved = text[end];
         text[end] = '\0';
         const int located = LocateFile(ops, text, found);
@@ -234,6 +223,12 @@ int LocateLongestPrefix(const CommandLineOps* ops, char* text, char** found) {
         p = end;
     }
     return 0;
+}
+
+}  // namespace
+
+size_t CharacterSize(const CommandLineOps* ops, const char* s) {
+    return (IsLead(ops, s[0]) && s[1] != '\0') ? 2 : 1;
 }
 
 bool StartsWithNoCase(const char* text, const char* prefix, size_t length) {
@@ -247,7 +242,10 @@ bool StartsWithNoCase(const char* text, const char* prefix, size_t length) {
     return true;
 }
 
-}  // namespace
+bool EndsWithBackslash(const CommandLineOps* ops, const char* text) {
+    const size_t length = std::strlen(text);
+    return length != 0 && FolderPartLength(ops, text) == length;
+}
 
 int LocateFile(const CommandLineOps* ops, const char* name, char** path) {
     if (ops == nullptr || name == nullptr || path == nullptr || name[0] == '\0') return 0;

@@ -61,3 +61,12 @@ bool ResolveCommandLine(const CommandLineOps* ops, const char* commandLine, char
 // through the PATH search, in that order. Returns 1 and overwrites *path with a new
 // kResolvedPathSize-byte block on success; 0 otherwise, also for a null name or path.
 int LocateFile(const CommandLineOps* ops, const char* name, char** path);
+
+// Bytes of the character that starts at s (s[0] != 0): 2 for a lead byte with its
+// trail byte, else 1. A lead byte right before the terminator stands alone, so no
+// scan ever steps over the terminator.
+size_t CharacterSize(const CommandLineOps* ops, const char* s);
+// True when text's last character is a backslash (not the trail byte of a double-byte one).
+bool EndsWithBackslash(const CommandLineOps* ops, const char* text);
+// True when the first length bytes of text equal prefix without regard to ASCII case.
+bool StartsWithNoCase(const char* text, const char* prefix, size_t length);

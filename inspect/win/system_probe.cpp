@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "autorun/win/autorun_win.h"
 #include "driver/win/driver_channel.h"
 #include "inspect/os_family.h"
 #include "inspect/win/modules_win.h"
@@ -14,8 +15,8 @@ namespace {
 // Implementations that other parts of the program provide. A null entry leaves its
 // slot empty, and the slot's forwarding method answers the neutral value.
 // Slot 5: the autorun scan of each family.
-constexpr ScanAutorunsOp kNtAutorunScan = nullptr;
-constexpr ScanAutorunsOp kWin9xAutorunScan = nullptr;
+constexpr ScanAutorunsOp kNtAutorunScan = ScanAutorunsNt;
+constexpr ScanAutorunsOp kWin9xAutorunScan = ScanAutoruns9x;
 // Slots 7 and 8: the direct call of an exported Ex table function (NT family), and
 // the plain-table route that finds the owners itself.
 constexpr ConnectionTableOp kUdpExRoute = GetUdpTableEx;

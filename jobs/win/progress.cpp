@@ -45,8 +45,10 @@ bool IsStopRequested(uint32_t* result) {
 
 void BeginProgressTask(HWND progressWindow, const wchar_t* taskText, uint32_t steps) {
     if (!progressWindow) return;
-    SendMessageW(progressWindow, WM_SETTEXT, reinterpret_cast<WPARAM>(progressWindow),
-                 reinterpret_cast<LPARAM>(taskText));
+    if (taskText) {
+        SendMessageW(progressWindow, WM_SETTEXT, reinterpret_cast<WPARAM>(progressWindow),
+                     reinterpret_cast<LPARAM>(taskText));
+    }
     SendMessageW(progressWindow, ProgressSetPos, 0, 0);
     SendMessageW(progressWindow, ProgressSetRange, 0, steps);
     SendMessageW(progressWindow, ProgressSetStep, 1, 0);

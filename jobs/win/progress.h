@@ -31,8 +31,8 @@ bool IsStopRequested(uint32_t* result);
 // process-local flag that the worker sees at once and at no cost.
 void SetLocalStopRequest(bool stopping);
 
-// The reporting pattern of every task: the task text, position 0, range 0..steps,
-// step 1. Does nothing when progressWindow is null.
+// The reporting pattern of every task: the task text (null keeps the one shown),
+// position 0, range 0..steps, step 1. Does nothing when progressWindow is null.
 void BeginProgressTask(HWND progressWindow, const wchar_t* taskText, uint32_t steps);
 
 // Counts one step of the current task. The bar is moved and the named stop request

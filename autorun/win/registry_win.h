@@ -1,0 +1,22 @@
+// Registry values read whole, whatever their length, and the registry operations of
+// the autorun scan (autorun/autorun_system.h) on the real registry.
+#pragma once
+
+#include <windows.h>
+
+#include "autorun/autorun_system.h"
+
+// The value valueName (null or "": the default value) of an open key, read whole: its
+// size is asked first and the text is ended by the length read, so data without a
+// terminator or longer than any fixed buffer comes back complete. A new malloc block,
+// with two zero bytes after the data; its type in *type when type is not null. Null
+// when the value cannot be read.
+char* ReadKeyValue(HKEY key, const char* valueName, DWORD* type);
+
+// The value valueName of hive\keyPath as stored (an expanded-string value keeps its
+// environment references), the key opened for value queries only. A new malloc block:
+// "" when the key or the value cannot be read; null only when memory runs out.
+char* ReadRegistryString(HKEY hive, const char* keyPath, const char* valueName);
+
+// The registry table of the autorun scan; it has no state and lives for the whole run.
+const RegistryOps* SystemRegistryOps();

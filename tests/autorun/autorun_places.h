@@ -1,0 +1,41 @@
+// The headings an autorun report shows, in order, for the native and the Wine tests.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace autoruntest {
+
+// Headings of report lines (levels 0 and 1, and INI sections), in order.
+inline std::vector<std::string> Headings(const std::vector<std::string>& lines) {
+    std::vector<std::string> headings;
+    for (const std::string& line : lines) {
+        if (line.size() < 10 || line[0] == '-') continue;
+        const unsigned long code = std::strtoul(line.substr(0, 8).c_str(), nullptr, 16);
+        if ((code & 7) <= 1 || line[9] == '[') headings.push_back(line.substr(9, line.find('|', 9) - 9));
+    }
+    return headings;
+}
+
+// The headings of a scan up to "All users", for a Windows folder without a trailing backslash.
+inline std::vector<std::string> ExpectedHeadings(bool nt, const std::string& windows) {
+    const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    std::vector<std::string> headings = {"Ini"};
+    if (!nt) headings.insert(headings.end(), {windows + "\\win.ini", "[Windows]"});
+    headings.push_back(windows + "\\system.ini");
+    if (!nt) headings.push_back("[boot]");
+    headings.insert(headings.end(), {"[386Enh]", "[drivers]", "[drivesr32]", "[drivers32]", "HKEY_LOCAL_MACHINE"});
+    for (const char* key : {"Windows", "WOW\\Boot", "Drivers", "Drivers32", "WOW\\NonWindowsApp", "WOW\\Standard",
+                            "WinLogon"}) {
+        if (nt) headings.push_back(std::string("Software\\Microsoft\\Windows NT\\CurrentVersion\\") + key);
+    }
+    headings.insert(headings.end(), {run, run + "Once", run + "OnceEx"});
+    if (!nt) headings.insert(headings.end(), {run + "Services", run + "ServicesOnce"});
+    headings.insert(headings.end(), {"HKEY_CURRENT_USER", run, run + "Once", "Software\\Mirabilis\\ICQ\\Agent\\Apps",
+                                     "HKEY_USERS\\.DEFAULT", run, run + "Once", "HKEY_CLASSES_ROOT",
+                                     "Associated extension", "COM and DCOM Interfaces", "StartUp", "All users"});
+    return headings;
+}
+
+}  // namespace autoruntest

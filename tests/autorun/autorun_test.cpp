@@ -1,0 +1,311 @@
+// The autorun collectors and scans over the in-memory system: the exact report lines,
+// the order of the places, progress and stop points, and that every key, search, link
+// and temporary copy is released.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "autorun/autorun_scan.h"
+#include "autorun/collectors.h"
+#include "autorun/file_types.h"
+#include "autorun/startup_folder.h"
+#include "tests/autorun/autorun_fake.h"
+#include "tests/autorun/autorun_places.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string Details(const std::string& path, const std::string& instances = kNoInstancesText) {
+    return instances + "|" + path + "||||||";
+}
+
+void ExpectAllReleased(const FakeAutorun& f) {
+    EXPECT_EQ(f.openKeys, 0);
+    EXPECT_EQ(f.openSearches, 0);
+    EXPECT_EQ(f.openLinks, 0);
+    EXPECT_EQ(f.comDepth, 0);
+    EXPECT_EQ(f.liveCopies, 0);
+}
+
+// A process table of the fake's processes with their image paths.
+struct ProcessTable {
+    HashTable* table;
+    explicit ProcessTable(FakeAutorun& f) : table(CreateTable(8, 1)) {
+        f.processOps.listProcesses(&f, table, false);
+        f.processOps.resolveImagePaths(&f, table);
+    }
+    ~ProcessTable() { DestroyTable(table, 1); }
+};
+
+constexpr char kRun[] = "Software\\Test\\Run";
+const std::string kApp = "C:\\App\\app.exe";
+
+TEST(AutorunCollectors, RegistryValuesSubkeysAndStops) {
+    FakeAutorun f;
+    f.files.AddFile(kApp);
+    f.files.SetVariable("APPDIR", "C:\\App");
+    f.processes[0x1a4] = "C:\\APP\\APP.EXE";
+    const std::string longLine = kApp + " " + std::string(600, 'x');
+    f.SetValue(kHiveCurrentUser, kRun, "App", kApp + " -min");
+    f.SetValue(kHiveCurrentUser, kRun, "Gone", "C:\\Gone\\x.exe");
+    f.SetValue(kHiveCurrentUser, kRun, "", kApp);
+    f.SetValue(kHiveCurrentUser, kRun, "Exp", "%APPDIR%\\app.exe", kRegistryExpandString);
+    f.SetValue(kHiveCurrentUser, kRun, "Bin", "C:\\App\\app.exe", 3);
+    f.SetValue(kHiveCurrentUser, kRun, "Long", longLine);
+    f.SetValue(kHiveCurrentUser, "Software\\Test\\Win\\A", "load", "C:\\Gone\\y.exe");
+    f.Key(kHiveCurrentUser, "Software\\Test\\Win\\Empty");
+    f.Key(kHiveCurrentUser, "Software\\Test\\Win\\Locked").locked = true;
+    ProcessTable processes(f);
+    const AutorunSystem system = f.System();
+    const std::string app = "04004002|";
+    const std::string withDetails = "|" + Details(kApp, "1a4");
+
+    struct Case {
+        const char* path;
+        bool withSubkeys, expandStrings;
+        uint32_t stopAtStep, status, steps;
+        Lines lines;
+    };
+    const Case cases[] = {
+        {kRun, false, true, 0, 0, 6,
+         {app + "App = " + kApp + " -min" + withDetails, "00004002|Gone = C:\\Gone\\x.exe",
+          app + " = " + kApp + withDetails, app + "Exp = %APPDIR%\\app.exe" + withDetails,
+          app + "Long = " + longLine + withDetails, "--------|"}},
+        // Expanded-string values are listed only where the family runs them.
+        {kRun, false, false, 0, 0, 6,
+         {app + "App = " + kApp + " -min" + withDetails, "00004002|Gone = C:\\Gone\\x.exe",
+          app + " = " + kApp + withDetails, app + "Long = " + longLine + withDetails, "--------|"}},
+        {kRun, false, true, 2, 3, 2,
+         {app + "App = " + kApp + " -min" + withDetails, "00004002|Gone = C:\\Gone\\x.exe", "--------|"}},
+        {"Software\\Test\\Win", true, true, 0, 0, 2,
+         {"--------|", "0000400a|A", "00004003|load = C:\\Gone\\y.exe", "--------|", "0000400a|Empty", "--------|",
+          "0000400a|Locked"}},
+        {"Software\\Test\\Missing", true, true, 0, 0, 0, {"--------|"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        f.steps = 0;
+        f.stopAtStep = c.stopAtStep;
+        const AutorunWriter writer = {nullptr, &system, processes.table, nullptr, c.expandStrings};
+        uint32_t status = 99;
+        const Lines lines = CaptureLines(f, [&](FILE* stream) {
+            AutorunWriter w = writer;
+            w.stream = stream;
+            status = WalkRegistryKey(&w, kKeyValueLevel, &f.progress, kHiveCurrentUser, c.path, c.withSubkeys);
+        });
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(f.steps, c.steps);
+        ExpectAllReleased(f);
+    }
+    EXPECT_EQ(CountKeyItems(&system, kHiveCurrentUser, "Software\\Test\\Win", true), 3u);
+    EXPECT_EQ(CountKeyItems(&system, kHiveCurrentUser, kRun, false), 6u);
+    EXPECT_EQ(f.openKeys, 0);
+}
+
+TEST(AutorunStartup, EntriesShortcutsAndLongPaths) {
+    FakeAutorun f;
+    f.AddEntry("C:\\Program Files", true, "PROGRA~1");
+    f.AddEntry("C:\\Program Files\\App", true);
+    f.AddEntry("C:\\Program Files\\App\\App.exe", false);
+    const std::string folder = "C:\\Start";
+    const std::string longArguments = std::string(900, 'a');
+    f.AddLink(folder + "\\App.lnk", {"C:\\PROGRA~1\\APP\\APP.EXE", "-tray"});
+    f.AddLink(folder + "\\Bare.lnk", {"C:\\PROGRA~1\\APP\\APP.EXE", ""});
+    f.AddLink(folder + "\\Long.lnk", {"C:\\PROGRA~1\\APP\\APP.EXE", longArguments});
+    f.AddLink(folder + "\\Gone.lnk", {"C:\\PROGRA~1\\GONE\\X.EXE", "-x"});
+    f.AddLink(folder + "\\Panel.lnk", {"", "", true, false});
+    f.AddLink(folder + "\\run.lnk.exe", {"", "", false});
+    f.AddEntry(folder + "\\App.LNK", false);
+    f.AddEntry(folder + "\\sub", true);
+    const AutorunSystem system = f.System();
+    const std::string app = "C:\\Program Files\\App\\App.exe";
+    const std::string appDetails = Details(app) + "|";
+    const auto shortcut = [&](const std::string& text, const std::string& target, const std::string& link) {
+        return "c4b04a02|" + text + "|" + Details(target) + "|" + Details(folder + "\\" + link) + "|" + target;
+    };
+    const Lines expected = {
+        shortcut(app + " -tray", app, "App.lnk"),
+        shortcut(app, app, "Bare.lnk"),
+        shortcut(app + " " + longArguments, app, "Long.lnk"),
+        shortcut("C:\\PROGRA~1\\GONE\\X.EXE -x", "C:\\PROGRA~1\\GONE\\X.EXE", "Gone.lnk"),
+        "04004002|C:\\Start\\run.lnk.exe|" + Details("C:\\Start\\run.lnk.exe"),
+        "04004002|C:\\Start\\App.LNK|" + Details("C:\\Start\\App.LNK"),
+        "00004002|C:\\Start\\sub",
+    };
+    for (const std::string& path : {folder, folder + "\\"}) {
+        SCOPED_TRACE(path);
+        const Lines lines = CaptureLines(f, [&](FILE* stream) {
+            const AutorunWriter writer = {stream, &system, nullptr, nullptr, true};
+            ListStartupFolder(&writer, path.c_str());
+        });
+        EXPECT_EQ(lines, expected);
+        ExpectAllReleased(f);
+    }
+
+    // The long form of each component as the search names it; the path unchanged when one is missing.
+    f.files.dbcs = true;
+    f.Listing("C:", DirectoryEntry{"\x81\\Long", "\x81\\", true});  // a trail byte that is a backslash
+    const std::pair<std::string, std::string> paths[] = {
+        {"C:\\PROGRA~1\\APP\\APP.EXE", app},
+        {"c:\\progra~1\\app\\", "c:\\Program Files\\App\\"},
+        {"C:\\PROGRA~1\\\\APP", "C:\\Program Files\\"},
+        {"C:\\", "C:\\"},
+        {"C:\\\x81\\", "C:\\\x81\\Long"},
+        {"C:\\PROGRA~1\\GONE\\X.EXE", "C:\\PROGRA~1\\GONE\\X.EXE"},
+        {"C:\\PROGRA~1\\" + std::string(300, 'a'), "C:\\PROGRA~1\\" + std::string(300, 'a')},
+        {"\\\\server\\share\\x.exe", "\\\\server\\share\\x.exe"},
+        {"PROGRA~1\\APP", "PROGRA~1\\APP"},
+    };
+    for (const auto& [path, expectedLong] : paths) {
+        char* found = LongPathOf(&system, path.c_str());
+        EXPECT_EQ(found ? std::string(found) : "(null)", expectedLong) << path;
+        std::free(found);
+    }
+    EXPECT_EQ(f.openSearches, 0);
+}
+
+TEST(AutorunFileTypes, CrcGroupsWithCollisionsAndShellCommands) {
+    EXPECT_EQ(Crc32(9, "123456789", 0), 0xCBF43926u);
+    EXPECT_EQ(Crc32(5, "56789", Crc32(4, "1234", 0)), 0xCBF43926u);
+    // Two names with one CRC-32 keep their own extensions.
+    const char* a = "type29685295";
+    const char* b = "type32060020";
+    ASSERT_EQ(Crc32(12, a, 0), Crc32(12, b, 0));
+    InstallApplicationTableHooks();
+    HashTable* groups = CreateTypeGroups();
+    const std::pair<const char*, const char*> added[] = {{a, ".a1"}, {b, ".b1"}, {a, ".a2"}, {"other", ".o"}, {b, ".b2"}};
+    for (const auto& [name, extension] : added) EXPECT_TRUE(AddTypeExtension(groups, name, extension));
+    const std::pair<const char*, const char*> joined[] = {
+        {a, ".a1|.a2"}, {b, ".b1|.b2"}, {"other", ".o"}, {"OTHER", nullptr}, {"type", nullptr}};
+    for (const auto& [name, extensions] : joined) {
+        char* found = TypeExtensions(groups, name);
+        EXPECT_STREQ(found, extensions) << name;
+        std::free(found);
+    }
+    DestroyTable(groups, 1);
+
+    FakeAutorun f;
+    f.files.AddFile("C:\\WINNT\\notepad.exe");
+    f.SetValue(kHiveClassesRoot, ".txt", "", "txtfile");
+    f.SetValue(kHiveClassesRoot, ".text", "", "txtfile");
+    f.SetValue(kHiveClassesRoot, ".none", "", "");
+    f.SetValue(kHiveClassesRoot, ".TXT2", "", "TXTFILE2");
+    f.SetValue(kHiveClassesRoot, "txtfile\\shell\\open\\command", "", "notepad.exe %1");
+    f.SetValue(kHiveClassesRoot, "txtfile\\shell\\print\\command", "", "C:\\Gone\\print.exe /p");
+    f.Key(kHiveClassesRoot, "txtfile\\shell\\nocommand");
+    f.Key(kHiveClassesRoot, "txtfile2\\shell");
+    f.Key(kHiveClassesRoot, "plain");
+    const AutorunSystem system = f.System();
+    const Lines expected = {
+        "1000400a|txtfile\\shell|.txt|.text",
+        "04004003|open\\command = notepad.exe %1|" + Details("C:\\WINNT\\notepad.exe"),
+        "00004003|print\\command = C:\\Gone\\print.exe /p",
+        "0000400a|txtfile2\\shell",
+        "--------|",
+    };
+    for (uint32_t stopAt : {0u, 3u}) {
+        f.steps = 0;
+        f.stopAtStep = stopAt;
+        uint32_t status = 99;
+        const Lines lines = CaptureLines(f, [&](FILE* stream) {
+            const AutorunWriter writer = {stream, &system, nullptr, nullptr, true};
+            status = ListFileAssociations(&writer, &f.progress);
+        });
+        // Stopped in the first pass: no heading at all.
+        EXPECT_EQ(lines, stopAt ? Lines{"--------|"} : expected);
+        EXPECT_EQ(status, stopAt ? 3u : 0u);
+        EXPECT_EQ(f.steps, stopAt ? stopAt : 14u);
+        ExpectAllReleased(f);
+    }
+}
+
+// A system with something in every kind of place, for both families.
+void PlantEverywhere(FakeAutorun& f) {
+    f.AddEntry("C:\\WINNT\\Profiles\\Admin\\Start Menu\\Programs\\Startup\\adm.exe", false);
+    f.AddEntry("C:\\Users\\Bob\\Start Menu\\Programs\\Startup\\bob.exe", false);
+    f.AddEntry("C:\\All\\Startup\\all.exe", false);
+    f.AddEntry("C:\\WINDOWS\\Profiles\\Bo\\Start Menu\\Programs\\StartUp\\bo.exe", false);
+    f.files.SetVariable("SystemDrive", "C:");
+    f.processes = {{8, "C:\\WINNT\\system32\\smss.exe"}, {0x1a4, "C:\\All\\Startup\\all.exe"}};
+    f.ini[f.Fold("C:\\WINNT\\system.ini")]["DRIVERS32"] = {"vidc.x=C:\\Gone\\x.dll"};
+    f.SetValue(kHiveLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", "load", "x.exe");
+    f.SetValue(kHiveLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\Sub", "run", "y.exe");
+    f.SetValue(kHiveLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "a", "a.exe");
+    f.SetValue(kHiveLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices", "s", "s.exe");
+    f.SetValue(kHiveCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "b", "b.exe");
+    f.SetValue(kHiveUsers, ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "c", "c.exe");
+    f.SetValue(kHiveClassesRoot, ".txt", "", "txtfile");
+    f.SetValue(kHiveClassesRoot, "txtfile\\shell\\open\\command", "", "notepad.exe %1");
+    f.SetValue(kHiveLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\explorer\\Shell Folders",
+               "Common Startup", "C:\\All\\Startup");
+    const std::string profiles = "software\\microsoft\\windows nt\\currentversion\\profilelist\\";
+    f.SetValue(kHiveLocalMachine, profiles + "S-1", "ProfileImagePath", "%SystemRoot%\\Profiles\\Admin");
+    f.SetValue(kHiveLocalMachine, profiles + "S-2", "ProfileImagePath", "%SystemDrive%\\Users\\Bob");
+    const std::string profiles9x = "software\\microsoft\\windows\\currentversion\\profilelist\\";
+    f.SetValue(kHiveLocalMachine, profiles9x + "Bo", "ProfileImagePath", "C:\\WINDOWS\\Profiles\\Bo");
+    f.SetValue(kHiveCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\ProfileReconciliation",
+               "ProfileDirectory", "C:\\WINDOWS\\Profiles\\Ann");
+}
+
+TEST(AutorunScan, PlacesInOrderProgressAndStops) {
+    const std::string userShell = "software\\microsoft\\windows\\currentversion\\explorer\\user shell folders";
+    struct Case {
+        AutorunFamily family;
+        const char* startup;  // the current user's startup value ("" none)
+        Lines profiles;       // headings after "All users"
+        std::string userEntry;
+    };
+    const Case cases[] = {
+        {kAutorunNtFamily, "%USERPROFILE%\\Start Menu\\Programs\\Startup", {"\\Profiles\\Admin", "%\\Users\\Bob"},
+         "C:\\Users\\Bob\\Start Menu\\Programs\\Startup\\bob.exe"},
+        {kAutorun9xFamily, "C:\\WINDOWS\\Profiles\\Ann\\Start Menu\\Programs\\StartUp", {"Bo"},
+         "C:\\WINDOWS\\Profiles\\Bo\\Start Menu\\Programs\\StartUp\\bo.exe"},
+        {kAutorun9xFamily, "", {"Current user"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.profiles[0]);
+        FakeAutorun f;
+        PlantEverywhere(f);
+        f.temporaryFolder = c.family == kAutorunNtFamily;  // else INI files are read in place
+        if (c.startup[0]) f.SetValue(kHiveCurrentUser, userShell, "startup", c.startup);
+        const AutorunSystem system = f.System();
+        uint32_t status = 99;
+        const Lines full = CaptureLines(f, [&](FILE* s) { status = ScanAutoruns(&system, &f.progress, s, c.family); });
+        Lines expected = autoruntest::ExpectedHeadings(c.family == kAutorunNtFamily, "C:\\WINNT");
+        expected.insert(expected.end(), c.profiles.begin(), c.profiles.end());
+        EXPECT_EQ(autoruntest::Headings(full), expected);
+        EXPECT_EQ(status, 0u);
+        ExpectAllReleased(f);
+        // The NT family steps through the process listing too; the 9x family counts it only.
+        EXPECT_EQ(f.steps + (c.family == kAutorunNtFamily ? 0 : 2), f.range);
+        const std::string all = "04004002|C:\\All\\Startup\\all.exe|" + Details("C:\\All\\Startup\\all.exe", "1a4");
+        EXPECT_EQ(std::count(full.begin(), full.end(), all), 1);
+        EXPECT_EQ(std::count(full.begin(), full.end(), "00004003|vidc.x=C:\\Gone\\x.dll"), 1);
+        EXPECT_EQ(f.copiesMade, c.family == kAutorunNtFamily ? 4 : 0);
+        if (!c.userEntry.empty()) {
+            EXPECT_EQ(std::count(full.begin(), full.end(), "04004002|" + c.userEntry + "|" + Details(c.userEntry)), 1);
+        }
+
+        // Stopped at any step: 3, what was written before is kept, and at most the
+        // end-of-block line of the walk that stopped follows.
+        const uint32_t steps = f.steps;
+        for (uint32_t stop = 1; stop <= steps; ++stop) {
+            f.steps = 0;
+            f.stopAtStep = stop;
+            f.stoppedAt = -1;
+            const Lines part = CaptureLines(f, [&](FILE* s) { status = ScanAutoruns(&system, &f.progress, s, c.family); });
+            ASSERT_EQ(status, 3u) << stop;
+            ASSERT_GE(f.stoppedAt, 0);
+            ASSERT_LE(f.stoppedAt, static_cast<long>(full.size()));
+            EXPECT_TRUE(std::equal(part.begin(), part.begin() + f.stoppedAt, full.begin())) << stop;
+            const Lines after(part.begin() + f.stoppedAt, part.end());
+            EXPECT_TRUE(after.empty() || after == Lines{"--------|"}) << stop;
+            ExpectAllReleased(f);
+        }
+    }
+}
+
+}  // namespace

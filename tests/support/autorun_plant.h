@@ -1,0 +1,157 @@
+// Planting autorun entries in the shared Wine prefix for a test, and removing them when
+// the test ends: registry values (keys created on the way are removed too), INI lines,
+// files, folders and shortcuts. Names carry UniqueSuffix() so that tests running in the
+// same prefix never meet.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace planttest {
+
+// "<process ID>_<tick count>": unique among the processes that share the prefix.
+inline std::string UniqueSuffix() {
+    return std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount());
+}
+
+// The Windows folder; "" when it cannot be read.
+inline std::string WindowsFolder() {
+    char folder[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? folder : "";
+}
+// The temporary folder, ending with a backslash; "" when it cannot be read.
+inline std::string TempFolder() {
+    char folder[MAX_PATH] = {};
+    const DWORD length = GetTempPathA(MAX_PATH, folder);
+    return length > 0 && length < MAX_PATH ? folder : "";
+}
+
+// Registry values; each key created to hold them is removed with them, deepest first.
+class RegistryPlant {
+public:
+    RegistryPlant() = default;
+    RegistryPlant(const RegistryPlant&) = delete;
+    ~RegistryPlant() {
+        for (auto it = values_.rbegin(); it != values_.rend(); ++it) {
+            RegDeleteKeyValueA(it->hive, it->key.c_str(), it->name.c_str());
+        }
+        for (auto it = keys_.rbegin(); it != keys_.rend(); ++it) RegDeleteKeyA(it->first, it->second.c_str());
+    }
+    // Creates hive\key and each missing key above it.
+    bool Key(HKEY hive, const std::string& key) {
+        for (size_t end = 0; end != std::string::npos;) {
+            end = key.find('\\', end + 1);
+            const std::string part = key.substr(0, end);
+            HKEY handle = nullptr;
+            if (RegOpenKeyExA(hive, part.c_str(), 0, KEY_READ, &handle) == ERROR_SUCCESS) {
+                RegCloseKey(handle);
+                continue;
+            }
+            if (RegCreateKeyExA(hive, part.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
+                ERROR_SUCCESS) {
+                return false;
+            }
+            RegCloseKey(handle);
+            keys_.emplace_back(hive, part);
+        }
+        return true;
+    }
+    // name ("" the default value) = data under hive\key.
+    bool Value(HKEY hive, const std::string& key, const std::string& name, const std::string& data,
+               DWORD type = REG_SZ) {
+        if (!Key(hive, key)) return false;
+        const LONG set = RegSetKeyValueA(hive, key.c_str(), name.c_str(), type, data.c_str(),
+                                         static_cast<DWORD>(data.size() + 1));
+        if (set != ERROR_SUCCESS) return false;
+        values_.push_back({hive, key, name});
+        return true;
+    }
+    // A file type under HKEY_CLASSES_ROOT (planted in HKLM\Software\Classes, which is what
+    // HKCR shows): each extension names typeName, whose verb runs command.
+    bool FileType(const std::string& typeName, const std::vector<std::string>& extensions, const std::string& verb,
+                  const std::string& command) {
+        const std::string classes = "Software\\Classes\\";
+        for (const std::string& extension : extensions) {
+            if (!Value(HKEY_LOCAL_MACHINE, classes + extension, "", typeName)) return false;
+        }
+        return Value(HKEY_LOCAL_MACHINE, classes + typeName + "\\shell\\" + verb + "\\command", "", command);
+    }
+
+private:
+    struct PlantedValue {
+        HKEY hive;
+        std::string key, name;
+    };
+    std::vector<PlantedValue> values_;
+    std::vector<std::pair<HKEY, std::string>> keys_;
+};
+
+// Files, folders, shortcuts and INI lines; removed in the reverse order of planting.
+class FilePlant {
+public:
+    FilePlant() = default;
+    FilePlant(const FilePlant&) = delete;
+    ~FilePlant() {
+        for (auto it = iniLines_.rbegin(); it != iniLines_.rend(); ++it) {
+            WritePrivateProfileStringA(it->section.c_str(), it->key.c_str(), nullptr, it->file.c_str());
+        }
+        for (auto it = paths_.rbegin(); it != paths_.rend(); ++it) {
+            if (!RemoveDirectoryA(it->c_str())) DeleteFileA(it->c_str());
+        }
+    }
+    bool Folder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) && Track(path); }
+    bool File(const std::string& path, const std::string& bytes = "") {
+        FILE* file = std::fopen(path.c_str(), "wb");
+        if (!file) return false;
+        const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        return std::fclose(file) == 0 && Track(path) && written;
+    }
+    bool Copy(const std::string& from, const std::string& to) {
+        return CopyFileA(from.c_str(), to.c_str(), TRUE) && Track(to);
+    }
+    // A shortcut file made with the shell's link object.
+    bool Shortcut(const std::string& path, const std::string& target, const std::string& arguments) {
+        const HRESULT com = CoInitialize(nullptr);
+        IShellLinkA* link = nullptr;
+        IPersistFile* file = nullptr;
+        WCHAR wide[MAX_PATH];
+        bool saved = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                                reinterpret_cast<void**>(&link))) &&
+                     SUCCEEDED(link->SetPath(target.c_str())) && SUCCEEDED(link->SetArguments(arguments.c_str())) &&
+                     SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+                     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) != 0 &&
+                     SUCCEEDED(file->Save(wide, TRUE));
+        if (file) file->Release();
+        if (link) link->Release();
+        if (SUCCEEDED(com)) CoUninitialize();
+        return saved && Track(path);
+    }
+    // key=value in [section] of an INI file; the key is deleted again.
+    bool IniLine(const std::string& file, const std::string& section, const std::string& key,
+                 const std::string& value) {
+        if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str())) return false;
+        iniLines_.push_back({file, section, key});
+        return true;
+    }
+    bool Track(const std::string& path) {
+        paths_.push_back(path);
+        return true;
+    }
+
+private:
+    struct IniLineAt {
+        std::string file, section, key;
+    };
+    std::vector<std::string> paths_;
+    std::vector<IniLineAt> iniLines_;
+};
+
+}  // namespace planttest
