@@ -238,3 +238,42 @@ TEST(ProgramEndToEnd, LiveTreePanelSearchSaveLoadAndRefresh) {
 }
 
 }  // namespace
+
+#include "tests/support/autorun_plant.h"
+
+namespace {
+
+// Depth-first: the first item below parent (null: the whole tree) whose text starts with prefix.
+HTREEITEM FindByPrefix(const KorvaneProgram& program, HTREEITEM parent, const std::wstring& prefix) {
+    for (HTREEITEM item : program.Children(parent)) {
+        if (program.Read(item).text.compare(0, prefix.size(), prefix) == 0) return item;
+        if (HTREEITEM found = FindByPrefix(program, item, prefix)) return found;
+    }
+    return nullptr;
+}
+
+// "检查启动项" shows a run-key entry planted for the test, with its file's details in the panel.
+TEST(ProgramEndToEnd, AutorunViewShowsAPlantedRunEntry) {
+    testutil::Watchdog watchdog(180000);
+    const std::string helper = probetest::OwnPath().substr(0, probetest::OwnPath().find_last_of('\\') + 1) +
+                               "processes_helper.exe";
+    const std::string name = "KorvaneE2e" + planttest::UniqueSuffix();
+    planttest::RegistryPlant plant;
+    ASSERT_TRUE(plant.Value(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", name,
+                            "\"" + helper + "\" -x"));
+    KorvaneProgram program;
+    ASSERT_TRUE(program.Start());
+    program.Post(ID_VIEW_AUTORUN);
+    ASSERT_TRUE(program.WaitIdle());
+    HTREEITEM entry = FindByPrefix(program, nullptr, Wide(name + " = "));
+    ASSERT_NE(entry, nullptr) << "the planted run value is not in the autorun view";
+    EXPECT_EQ(program.Read(entry).text, Wide(name + " = \"" + helper + "\" -x"));
+    program.Select(entry);
+    EXPECT_EQ(program.Field(IDC_LABEL_1049), L"进程 ID");  // the file-entry layout
+    EXPECT_EQ(program.Field(IDC_FIELD_1038), Lower(Wide(helper)));
+    EXPECT_EQ(program.Field(IDC_FIELD_1031), L"application does not loaded");
+    EXPECT_NE(program.Field(IDC_FIELD_1034), L"");
+    EXPECT_TRUE(program.Close());
+}
+
+}  // namespace
