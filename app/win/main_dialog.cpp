@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "app/dialog_layout.h"
+#include "app/win/dialog_layout_win.h"
 #include "inspect/hash_table.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
@@ -72,6 +74,10 @@ BOOL MainDialog::OnInitDialog() {
     optionControls[OptModulesAll].Enable(true);
     optionControls[OptModulesSelected].SetCheck(false);
     optionControls[OptModulesAll].SetCheck(true);
+
+    // The menu bar took its height from the template's client area: the start size is
+    // laid out like any other.
+    LayoutControls();
 
     probe = new SystemProbe();
 
@@ -159,6 +165,14 @@ bool MainDialog::OnCommand(UINT id) {
     }
 }
 
+void MainDialog::LayoutControls() {
+    RECT client = {};
+    GetClientRect(hwnd_, &client);
+    LayoutRule rules[kMainLayoutRuleCount];
+    MainWindowLayout(client.right - client.left, rules);
+    ApplyWindowLayout(hwnd_, rules, kMainLayoutRuleCount);
+}
+
 void MainDialog::OnPaint() {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd_, &ps);
@@ -213,6 +227,13 @@ bool MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
     case WM_DESTROY:
         OnDestroy();
         return false;
+    case WM_SIZE:
+        LayoutControls();
+        return false;
+    case WM_GETMINMAXINFO:
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {kMainWindowMinWidth, kMainWindowMinHeight};
+        *result = 0;
+        return true;
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED && OnCommand(LOWORD(wParam))) return true;
         break;

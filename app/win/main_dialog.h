@@ -57,6 +57,8 @@ private:
     void ShowAbout();
     void ShowHelp(UINT command);
     bool OnCommand(UINT id);
+    // Places the controls for the current client size (narrower buttons below 696 pixels).
+    void LayoutControls();
 
     // Commands and view modes (main_commands.cpp).
     void OnRefresh();
