@@ -160,6 +160,9 @@ bool MainDialog::OnCommand(UINT id) {
     case ID_VIEW_CONNECTIONS:
         RunConnectionsDialog(hwnd_, probe);
         return true;
+    case ID_EDIT_END_PROCESS:
+        OnEndProcess();
+        return true;
     default:
         return false;
     }
