@@ -80,23 +80,28 @@ TEST(EndProcessCommand, KorvaneStrikesThroughTheProcessesItEnded) {
     ASSERT_TRUE(program.WaitIdle());
     ASSERT_EQ(program.StateImage(firstItem), 1u);
 
-    // The collapsed process item selected: 1 becomes 5, the DLL 7, every other module 4.
-    program.Select(firstItem);
-    program.Post(ID_EDIT_END_PROCESS);
-    ASSERT_TRUE(program.WaitIdle());
-    EXPECT_FALSE(CanOpenProcess(first.Id()));
-    ExpectStruckThrough(Images(program, firstItem, upperDll), 5);
-
-    // A module item of the expanded second process: its process ends, 2 becomes 6.
-    program.Expand(secondItem);
-    HTREEITEM dllItem = program.Find(secondItem, upperDll);
-    ASSERT_NE(dllItem, nullptr);
-    ASSERT_EQ(program.StateImage(secondItem), 2u);
-    program.Select(dllItem);
-    program.Post(ID_EDIT_END_PROCESS);
-    ASSERT_TRUE(program.WaitIdle());
-    EXPECT_FALSE(CanOpenProcess(second.Id()));
-    ExpectStruckThrough(Images(program, secondItem, upperDll), 6);
+    // The collapsed first process selected by its own item: 1 becomes 5; the expanded
+    // second by its DLL's item: 2 becomes 6. The DLL becomes 7, every other module 4.
+    const struct {
+        const ChildProcess* child;
+        HTREEITEM item;
+        bool byModule;
+        UINT gone;
+    } runs[] = {{&first, firstItem, false, 5}, {&second, secondItem, true, 6}};
+    for (const auto& run : runs) {
+        HTREEITEM selected = run.item;
+        if (run.byModule) {
+            program.Expand(run.item);
+            ASSERT_EQ(program.StateImage(run.item), 2u);
+            selected = program.Find(run.item, upperDll);
+            ASSERT_NE(selected, nullptr);
+        }
+        program.Select(selected);
+        program.Post(ID_EDIT_END_PROCESS);
+        ASSERT_TRUE(program.WaitIdle());
+        EXPECT_FALSE(CanOpenProcess(run.child->Id()));
+        ExpectStruckThrough(Images(program, run.item, upperDll), run.gone);
+    }
     EXPECT_TRUE(program.Close());
 }
 
