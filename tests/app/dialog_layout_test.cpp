@@ -22,9 +22,7 @@ struct Box {
     int32_t l, t, r, b;
     bool operator==(const Box& o) const { return l == o.l && t == o.t && r == o.r && b == o.b; }
 };
-std::ostream& operator<<(std::ostream& out, const Box& x) {
-    return out << "{" << x.l << "," << x.t << "," << x.r << "," << x.b << "}";
-}
+void PrintTo(const Box& x, std::ostream* out) { *out << x.l << "," << x.t << "," << x.r << "," << x.b; }
 int32_t Width(const Box& x) { return x.r - x.l; }
 int32_t Height(const Box& x) { return x.b - x.t; }
 
@@ -71,31 +69,24 @@ struct FakeWindow {
         }
         return {};
     }
+    static FakeWindow* Of(void* w) { return static_cast<FakeWindow*>(w); }
+    static int IsMinimised(void* w) { return Of(w)->minimised; }
+    static size_t List(void* w, LayoutRect* client, LayoutControl* out, size_t capacity) {
+        *client = Of(w)->client;
+        std::copy_n(Of(w)->controls.begin(), std::min(capacity, Of(w)->controls.size()), out);
+        return Of(w)->controls.size();
+    }
+    static int32_t ToPixels(void*, int32_t units, int horizontal) { return horizontal ? X(units) : Y(units); }
+    static void Move(void* w, const LayoutControl* c, size_t count) {
+        ++Of(w)->moveCalls;
+        for (size_t i = 0; i < count; ++i) {
+            EXPECT_EQ(c[i].window, c[i].id);
+            Of(w)->moved[c[i].id] = {c[i].rect.left, c[i].rect.top, c[i].rect.right, c[i].rect.bottom};
+        }
+    }
+    static void Report(void* w, const LayoutProblem* p) { Of(w)->problems.push_back(*p); }
     bool Apply(const LayoutRule* rules, size_t count) {
-        LayoutWindowOps ops = {this,
-                               [](void* w) { return static_cast<FakeWindow*>(w)->minimised ? 1 : 0; },
-                               [](void* w, LayoutRect* client, LayoutControl* out, size_t capacity) {
-                                   auto* self = static_cast<FakeWindow*>(w);
-                                   *client = self->client;
-                                   for (size_t i = 0; i < capacity && i < self->controls.size(); ++i) {
-                                       out[i] = self->controls[i];
-                                   }
-                                   return self->controls.size();
-                               },
-                               [](void*, int32_t units, int horizontal) { return horizontal ? X(units) : Y(units); },
-                               [](void* w, const LayoutControl* c, size_t count) {
-                                   auto* self = static_cast<FakeWindow*>(w);
-                                   ++self->moveCalls;
-                                   for (size_t i = 0; i < count; ++i) {
-                                       EXPECT_EQ(c[i].window, c[i].id);
-                                       self->moved[c[i].id] = {c[i].rect.left, c[i].rect.top, c[i].rect.right,
-                                                               c[i].rect.bottom};
-                                   }
-                               },
-                               [](void* w, const LayoutProblem* p) {
-                                   static_cast<FakeWindow*>(w)->problems.push_back(*p);
-                               }};
-        return ApplyLayout(ops, rules, count);
+        return ApplyLayout({this, IsMinimised, List, ToPixels, Move, Report}, rules, count);
     }
 };
 
@@ -204,40 +195,38 @@ TEST(DialogLayout, ConnectionsDialogAndAMinimisedWindow) {
     }
 }
 
+LayoutRule Rule(int32_t action, uint32_t target, int32_t metric, uint32_t reference, int32_t offset = 0) {
+    return {action, metric, target, metric, reference, 100, offset};
+}
+
 TEST(DialogLayout, TablesThatDoNotFitTheWindow) {
     const uint32_t a = IDC_CONNECTIONS_CHECK, b = IDC_CONNECTIONS_SAVE;
-    const LayoutRule valid = {LayoutMove, MetricLeft, a, MetricLeft, kLayoutParentId, 100, 1};
-    struct Case {
-        const char* name;
+    const LayoutRule valid = Rule(LayoutMove, a, MetricLeft, kLayoutParentId, 1);
+    const struct {
         std::vector<LayoutRule> rules;
-        LayoutProblem problem;
+        int32_t kind;
+        uint32_t controlId;
     } cases[] = {
-        {"cycle",
-         {{LayoutMove, MetricLeft, a, MetricLeft, b, 100, 0}, {LayoutMove, MetricLeft, b, MetricLeft, a, 100, 0}},
-         {LayoutUnappliedRules, 0, -1}},
-        {"missing target", {valid, {LayoutMove, MetricTop, 4242, MetricTop, kLayoutParentId, 100, 0}},
-         {LayoutMissingControl, 4242, -1}},
-        {"missing reference", {valid, {LayoutMove, MetricTop, a, MetricTop, 4243, 100, 0}},
-         {LayoutMissingControl, 4243, -1}},
-        {"the client area as target", {{LayoutResize, MetricTop, kLayoutParentId, MetricTop, a, 100, 0}},
-         {LayoutMissingControl, kLayoutParentId, -1}},
-        {"move of a size", {valid, {LayoutMove, MetricWidth, a, MetricWidth, b, 100, 0}}, {LayoutInvalidSide, 0, -1}},
-        {"metric", {valid, {LayoutResize, 6, a, MetricTop, b, 100, 0}}, {LayoutInvalidMetric, 0, -1}},
-        {"action", {valid, {2, MetricTop, a, MetricTop, b, 100, 0}}, {LayoutInvalidAction, 0, -1}},
+        {{Rule(LayoutMove, a, MetricLeft, b), Rule(LayoutMove, b, MetricLeft, a)}, LayoutUnappliedRules, 0},
+        {{valid, Rule(LayoutMove, 4242, MetricTop, kLayoutParentId)}, LayoutMissingControl, 4242},
+        {{valid, Rule(LayoutMove, a, MetricTop, 4243)}, LayoutMissingControl, 4243},
+        {{Rule(LayoutResize, kLayoutParentId, MetricTop, a)}, LayoutMissingControl, kLayoutParentId},
+        {{valid, Rule(LayoutMove, a, MetricWidth, b)}, LayoutInvalidSide, 0},
+        {{valid, Rule(LayoutResize, a, 6, b)}, LayoutInvalidMetric, 0},
+        {{valid, Rule(2, a, MetricTop, b)}, LayoutInvalidAction, 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
         FakeWindow window(kConnectionsTemplate, 600, 400);
         EXPECT_FALSE(window.Apply(c.rules.data(), c.rules.size()));
-        EXPECT_EQ(window.moveCalls, 0) << "something moved";
+        EXPECT_EQ(window.moveCalls, 0) << "something moved, case " << c.kind;
         ASSERT_EQ(window.problems.size(), 1u);
-        EXPECT_EQ(window.problems[0].kind, c.problem.kind);
-        EXPECT_EQ(window.problems[0].controlId, c.problem.controlId);
+        EXPECT_EQ(window.problems[0].kind, c.kind);
+        EXPECT_EQ(window.problems[0].controlId, c.controlId);
     }
 
     // Left set twice and nothing for right or width: both reported, the control still moves.
     FakeWindow window(kConnectionsTemplate, 600, 400);
-    const LayoutRule twice[] = {valid, {LayoutResize, MetricLeft, a, MetricLeft, kLayoutParentId, 100, 5}};
+    const LayoutRule twice[] = {valid, Rule(LayoutResize, a, MetricLeft, kLayoutParentId, 5)};
     EXPECT_FALSE(window.Apply(twice, 2));
     ASSERT_EQ(window.problems.size(), 2u);
     EXPECT_EQ(window.problems[0].controlId, a);
@@ -247,7 +236,7 @@ TEST(DialogLayout, TablesThatDoNotFitTheWindow) {
 
     // An end rule ends the table: what follows it is not read.
     FakeWindow ended(kConnectionsTemplate, 600, 400);
-    const LayoutRule withEnd[] = {valid, {LayoutEnd, 0, 0, 0, 0, 0, 0}, {9, 9, 9, 9, 9, 9, 9}};
+    const LayoutRule withEnd[] = {valid, Rule(LayoutEnd, 0, 0, 0), Rule(9, 9, 9, 9)};
     EXPECT_TRUE(ended.Apply(withEnd, 3));
     EXPECT_EQ(ended.moved[a].l, X(1));
 }

@@ -105,27 +105,31 @@ TEST(EndProcessCommand, KorvaneStrikesThroughTheProcessesItEnded) {
     EXPECT_TRUE(program.Close());
 }
 
-// A tree of the test's own: one item for a child process with its modules.
-struct ProcessTree {
-    HWND window = CreateWindowExW(0, WC_TREEVIEWW, L"", WS_POPUP | TVS_HASBUTTONS, 0, 0, 300, 300, nullptr, nullptr,
-                                  nullptr, nullptr);
-    TreeRef tree;
-    ProcessTree() { tree.hwnd = window; }
-    ~ProcessTree() { DestroyWindow(window); }
-    HTREEITEM Insert(uint32_t processId, bool children) {
+// A tree of the test's own holding items of a child process.
+struct OwnTree : TreeRef {
+    OwnTree() { hwnd = CreateWindowExW(0, WC_TREEVIEWW, L"", WS_POPUP, 0, 0, 300, 300, nullptr, nullptr, nullptr, nullptr); }
+    ~OwnTree() { DestroyWindow(hwnd); }
+    HTREEITEM Insert(uint32_t processId, bool children) const {
         TVINSERTSTRUCTW insert = {};
-        insert.hParent = TVI_ROOT;
         insert.hInsertAfter = TVI_LAST;
-        insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN;
-        insert.item.pszText = const_cast<wchar_t*>(L"processes_helper.exe");
+        insert.item.mask = TVIF_PARAM | TVIF_CHILDREN;
         insert.item.lParam = processId;
         insert.item.cChildren = children ? 1 : 0;
-        return reinterpret_cast<HTREEITEM>(SendMessageW(window, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+        return reinterpret_cast<HTREEITEM>(SendMessageW(hwnd, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
     }
-    std::vector<HTREEITEM> Children(HTREEITEM item) const {
-        std::vector<HTREEITEM> children;
-        for (HTREEITEM c = tree.GetChildItem(item); c; c = tree.GetNextSiblingItem(c)) children.push_back(c);
-        return children;
+    std::vector<UINT> Images(HTREEITEM item) const {
+        std::vector<UINT> images;
+        for (HTREEITEM c = GetChildItem(item); c; c = GetNextSiblingItem(c)) images.push_back(GetStateImage(c));
+        return images;
+    }
+    // Deletes every child but the first; how many there were.
+    size_t KeepOneChild(HTREEITEM item) const {
+        size_t count = GetChildItem(item) ? 1 : 0;
+        while (HTREEITEM c = GetChildItem(item) ? GetNextSiblingItem(GetChildItem(item)) : nullptr) {
+            if (!DeleteItem(c)) break;
+            ++count;
+        }
+        return count;
     }
 };
 
@@ -135,98 +139,75 @@ TEST(EndProcessCommand, ASurvivorKeepsItsImagesAndGetsItsModulesAgain) {
     SystemProbe probe;
     ChildProcess child;
     ASSERT_TRUE(child.Start());
-    ProcessTree t;
-    ASSERT_NE(t.window, nullptr);
+    OwnTree tree;
     char searched[kSearchedPathSize];
     ASSERT_TRUE(UpperShortPath(probetest::SystemFile(probetest::kChildDll).c_str(), searched));
 
-    // Expanded and holding the DLL (2), with only one module item left: after the refused
-    // end it still holds (2) and has every module again, the DLL marked (3).
-    HTREEITEM item = t.Insert(child.Id(), true);
+    // Expanded and holding the DLL (2), one module item left: after the refused end it
+    // still holds (2) and has all its modules again, the DLL marked (3).
+    HTREEITEM item = tree.Insert(child.Id(), true);
     uint32_t result = 1;
-    AddModuleItems(&probe, t.window, item, 0, false, nullptr, &result);
-    ASSERT_EQ(result, 0u);
-    const size_t modules = t.Children(item).size();
-    ASSERT_GE(modules, 3u);
-    TreeView_Expand(t.window, item, TVE_EXPAND);
-    for (HTREEITEM c : t.Children(item)) {
-        if (c != t.tree.GetChildItem(item)) t.tree.DeleteItem(c);
-    }
-    t.tree.SetStateImage(item, 2);
-    t.tree.SelectItem(item);
-    EndSelectedProcess(&probe, t.window, searched, RefuseOpen);
+    AddModuleItems(&probe, tree.hwnd, item, 0, false, nullptr, &result);
+    const size_t modules = tree.KeepOneChild(item);
+    ASSERT_TRUE(result == 0 && modules >= 3);
+    TreeView_Expand(tree.hwnd, item, TVE_EXPAND);
+    tree.SetStateImage(item, 2);
+    tree.SelectItem(item);
+    EndSelectedProcess(&probe, tree.hwnd, searched, RefuseOpen);
     EXPECT_TRUE(CanOpenProcess(child.Id()));
-    EXPECT_EQ(t.tree.GetStateImage(item), 2u);
-    EXPECT_TRUE(t.tree.IsExpanded(item) && t.tree.ItemHasChildren(item));
-    std::vector<UINT> images;
-    for (HTREEITEM c : t.Children(item)) images.push_back(t.tree.GetStateImage(c));
+    EXPECT_TRUE(tree.GetStateImage(item) == 2 && tree.IsExpanded(item) && tree.ItemHasChildren(item));
+    std::vector<UINT> images = tree.Images(item);
     EXPECT_EQ(images.size(), modules);
     EXPECT_EQ(std::count(images.begin(), images.end(), 3u), 1);
     EXPECT_EQ(std::count(images.begin(), images.end(), 0u), static_cast<long>(modules) - 1);
 
-    // Collapsed, it keeps even the one item it had.
-    TreeView_Expand(t.window, item, TVE_COLLAPSE);
-    for (HTREEITEM c : t.Children(item)) {
-        if (c != t.tree.GetChildItem(item)) t.tree.DeleteItem(c);
-    }
-    EndSelectedProcess(&probe, t.window, searched, RefuseOpen);
-    EXPECT_EQ(t.Children(item).size(), 1u);
-    EXPECT_EQ(t.tree.GetStateImage(item), 2u);
+    // Collapsed, it keeps even the one module item left.
+    TreeView_Expand(tree.hwnd, item, TVE_COLLAPSE);
+    tree.KeepOneChild(item);
+    EndSelectedProcess(&probe, tree.hwnd, searched, RefuseOpen);
+    EXPECT_EQ(tree.Images(item), std::vector<UINT>{0});
 
     // A root item without the children flag is no process item: nothing is ended.
-    t.tree.SelectItem(t.Insert(child.Id(), false));
-    EndSelectedProcess(&probe, t.window, searched);
+    tree.SelectItem(tree.Insert(child.Id(), false));
+    EndSelectedProcess(&probe, tree.hwnd, searched);
     EXPECT_TRUE(CanOpenProcess(child.Id()));
 }
 
-// A service of the test prefix running service_helper.exe from a given path; removed
-// (stopped and deleted) with the object.
-class TestService {
-public:
-    TestService(const char* name, const std::string& program) : name_(name) {
-        manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        if (!manager_) return;
-        Remove();  // left behind by an earlier run
-        const std::string command = "\"" + program + "\"";
-        service_ = CreateServiceA(manager_, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                  SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, command.c_str(), nullptr, nullptr,
-                                  nullptr, nullptr, nullptr);
-        if (service_ && StartServiceA(service_, 0, nullptr)) WaitFor(SERVICE_RUNNING);
+// A service of the test prefix that runs service_helper.exe from the given path, started;
+// stopped and deleted with the object (and first, when an earlier run left it behind).
+struct TestService {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), service = nullptr;
+    TestService(const char* name, const std::string& program) {
+        Remove(OpenServiceA(manager, name, SERVICE_ALL_ACCESS));
+        service = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                 SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, ("\"" + program + "\"").c_str(), nullptr,
+                                 nullptr, nullptr, nullptr, nullptr);
+        if (service && StartServiceA(service, 0, nullptr)) WaitFor(SERVICE_RUNNING);
     }
     ~TestService() {
-        Remove();
-        if (manager_) CloseServiceHandle(manager_);
+        Remove(service);
+        CloseServiceHandle(manager);
     }
-    SERVICE_STATUS_PROCESS Status() const {
+    SERVICE_STATUS_PROCESS Status(SC_HANDLE of = nullptr) const {
         SERVICE_STATUS_PROCESS status = {};
         DWORD size = 0;
-        if (service_) {
-            QueryServiceStatusEx(service_, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
-                                 &size);
-        }
+        QueryServiceStatusEx(of ? of : service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                             sizeof status, &size);
         return status;
     }
-    bool WaitFor(DWORD state) const {
+    bool WaitFor(DWORD state, SC_HANDLE of = nullptr) const {
         for (const DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(50)) {
-            if (Status().dwCurrentState == state) return true;
+            if (Status(of).dwCurrentState == state) return true;
         }
         return false;
     }
-
-private:
-    void Remove() {
-        SC_HANDLE service = service_ ? service_ : OpenServiceA(manager_, name_, SERVICE_ALL_ACCESS);
-        if (!service) return;
-        service_ = service;
+    void Remove(SC_HANDLE which) const {
+        if (!which) return;
         SERVICE_STATUS status = {};
-        if (ControlService(service, SERVICE_CONTROL_STOP, &status)) WaitFor(SERVICE_STOPPED);
-        DeleteService(service);
-        CloseServiceHandle(service);
-        service_ = nullptr;
+        if (ControlService(which, SERVICE_CONTROL_STOP, &status)) WaitFor(SERVICE_STOPPED, which);
+        DeleteService(which);
+        CloseServiceHandle(which);
     }
-    const char* name_;
-    SC_HANDLE manager_ = nullptr;
-    SC_HANDLE service_ = nullptr;
 };
 
 TEST(EndProcessServices, TheServiceOfTheImageStopsAndAnotherKeepsRunning) {
@@ -235,18 +216,17 @@ TEST(EndProcessServices, TheServiceOfTheImageStopsAndAnotherKeepsRunning) {
     SystemProbe probe;
     const std::string own = probetest::OwnPath();
     const std::string program = own.substr(0, own.rfind('\\') + 1) + "service_helper.exe";
-    const std::string other = probetest::TempFile() + ".exe";
+    const std::string copy = probetest::TempFile(), other = copy + ".exe";
     ASSERT_TRUE(CopyFileA(program.c_str(), other.c_str(), FALSE));
     {
         TestService ended("KorvaneTestEndedService", program), kept("KorvaneTestKeptService", other);
-        ASSERT_EQ(ended.Status().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-        ASSERT_EQ(kept.Status().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+        ASSERT_EQ(ended.Status().dwCurrentState + kept.Status().dwCurrentState, 2u * SERVICE_RUNNING);
         EXPECT_EQ(EndProcess(&probe, ended.Status().dwProcessId, RefuseOpen), 1u);
         EXPECT_TRUE(ended.WaitFor(SERVICE_STOPPED));
         EXPECT_EQ(kept.Status().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
     }
     for (int i = 0; i < 100 && !DeleteFileA(other.c_str()); ++i) Sleep(50);
-    DeleteFileA(other.substr(0, other.size() - 4).c_str());
+    DeleteFileA(copy.c_str());
 }
 
 // Service image paths are read whole: a value stored without its terminator, one longer
