@@ -82,19 +82,8 @@ public:
 
     // The visible dialogs of the program.
     std::vector<HWND> Dialogs() const {
-        struct Found {
-            DWORD id;
-            std::vector<HWND> windows;
-        } found{info_.dwProcessId, {}};
-        EnumWindows(
-            [](HWND w, LPARAM p) -> BOOL {
-                auto* f = reinterpret_cast<Found*>(p);
-                DWORD id = 0;
-                GetWindowThreadProcessId(w, &id);
-                if (id == f->id && IsWindowVisible(w) && ClassName(w) == L"#32770") f->windows.push_back(w);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&found));
+        Found found{info_.dwProcessId, {}};
+        EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
         return found.windows;
     }
 
@@ -212,6 +201,18 @@ public:
     bool sawProgress = false;
 
 private:
+    struct Found {
+        DWORD id;
+        std::vector<HWND> windows;
+    };
+    // EnumWindows callback in the system's calling convention (a lambda has another on x86).
+    static BOOL CALLBACK CollectDialog(HWND w, LPARAM p) {
+        auto* f = reinterpret_cast<Found*>(p);
+        DWORD id = 0;
+        GetWindowThreadProcessId(w, &id);
+        if (id == f->id && IsWindowVisible(w) && ClassName(w) == L"#32770") f->windows.push_back(w);
+        return TRUE;
+    }
     static constexpr size_t kRemoteSize = 16384;
     static constexpr size_t kTextOffset = 1024;
     static constexpr int kTextChars = 2048;
