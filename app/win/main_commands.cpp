@@ -1,5 +1,6 @@
 // The main window's commands: the three views (live processes, autorun items, a loaded
-// report), Refresh, Save, the report options and the locked-module search.
+// report), Refresh, Save, the report options, the locked-module search and ending a
+// process.
 #include <windows.h>
 #include <commdlg.h>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "app/win/main_dialog.h"
+#include "control/win/end_process.h"
 #include "control/win/locked_module.h"
 #include "inspect/hash_table.h"
 #include "report/win/report_writer.h"
@@ -305,4 +307,10 @@ void MainDialog::OnLockedModuleSearch() {
     // The search marks the live tree's items; other views have no processes to mark.
     if (viewMode != LiveProcessView) return;
     RunLockedModuleSearch(tree.hwnd, searchedModulePath);
+}
+
+void MainDialog::OnEndProcess() {
+    // The menu item is greyed in the other views; their items are no processes.
+    if (viewMode != LiveProcessView) return;
+    EndSelectedProcess(probe, tree.hwnd, searchedModulePath);
 }

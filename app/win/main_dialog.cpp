@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "app/dialog_layout.h"
+#include "app/win/dialog_layout_win.h"
 #include "inspect/hash_table.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
@@ -72,6 +74,10 @@ BOOL MainDialog::OnInitDialog() {
     optionControls[OptModulesAll].Enable(true);
     optionControls[OptModulesSelected].SetCheck(false);
     optionControls[OptModulesAll].SetCheck(true);
+
+    // The menu bar took its height from the template's client area: the start size is
+    // laid out like any other.
+    LayoutControls();
 
     probe = new SystemProbe();
 
@@ -154,9 +160,20 @@ bool MainDialog::OnCommand(UINT id) {
     case ID_VIEW_CONNECTIONS:
         RunConnectionsDialog(hwnd_, probe);
         return true;
+    case ID_EDIT_END_PROCESS:
+        OnEndProcess();
+        return true;
     default:
         return false;
     }
+}
+
+void MainDialog::LayoutControls() {
+    RECT client = {};
+    GetClientRect(hwnd_, &client);
+    LayoutRule rules[kMainLayoutRuleCount];
+    MainWindowLayout(client.right - client.left, rules);
+    ApplyWindowLayout(hwnd_, rules, kMainLayoutRuleCount);
 }
 
 void MainDialog::OnPaint() {
@@ -213,6 +230,13 @@ bool MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
     case WM_DESTROY:
         OnDestroy();
         return false;
+    case WM_SIZE:
+        LayoutControls();
+        return false;
+    case WM_GETMINMAXINFO:
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {kMainWindowMinWidth, kMainWindowMinHeight};
+        *result = 0;
+        return true;
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED && OnCommand(LOWORD(wParam))) return true;
         break;

@@ -57,6 +57,8 @@ private:
     void ShowAbout();
     void ShowHelp(UINT command);
     bool OnCommand(UINT id);
+    // Places the controls for the current client size (narrower buttons below 696 pixels).
+    void LayoutControls();
 
     // Commands and view modes (main_commands.cpp).
     void OnRefresh();
@@ -66,6 +68,7 @@ private:
     void OnCheckAutorun();
     void OnLoadReport(bool reload);
     void OnLockedModuleSearch();
+    void OnEndProcess();
     // Runs a tree job; its tail: select the item the job names, else the first visible
     // item; on a stop empty the tree; on a failure say so and empty the tree.
     void RunTreeJob(WorkerJob* job, bool selectNamedItem);
@@ -82,7 +85,6 @@ private:
     void ShowFileDetails(const char* path, bool isProcess);
     void ShowRecordDetails(uint32_t key, const char* text);
     void ShowSystemInfo(uint32_t key);
-    void MarkProcessGone(HTREEITEM process);
     void SetField(int id, const char* text);
 
     bool revealing_ = false;  // the program itself expands a process to show a selection

@@ -9,6 +9,7 @@
 #include "app/win/main_dialog.h"
 #include "autorun/win/command_line_win.h"
 #include "control/state_images.h"
+#include "control/win/end_process.h"
 #include "control/win/locked_module.h"
 #include "inspect/file_info.h"
 #include "inspect/hash_table.h"
@@ -128,13 +129,6 @@ void MainDialog::OnSelectionChanged(HTREEITEM item, LPARAM data) {
     }
 }
 
-void MainDialog::MarkProcessGone(HTREEITEM process) {
-    for (HTREEITEM child = tree.GetChildItem(process); child; child = tree.GetNextSiblingItem(child)) {
-        tree.SetStateImage(child, MarkGone(tree.GetStateImage(child)));
-    }
-    tree.SetStateImage(process, MarkGone(tree.GetStateImage(process)));
-}
-
 void MainDialog::ShowLiveProcess(HTREEITEM item, LPARAM data) {
     const auto processId = static_cast<uint32_t>(data);
     char* path = nullptr;
@@ -149,7 +143,7 @@ void MainDialog::ShowLiveProcess(HTREEITEM item, LPARAM data) {
             std::free(path);
             path = NewText(text);
         }
-        MarkProcessGone(item);
+        MarkProcessGone(tree.hwnd, item);
     }
     char id[16];
     std::snprintf(id, sizeof id, "%x", static_cast<unsigned>(processId));
@@ -172,7 +166,7 @@ void MainDialog::ShowLiveModule(HTREEITEM item, LPARAM data) {
         path[sizeof found.path - 1] = '\0';
     } else {
         tree.GetItemTextAnsi(item, path, sizeof path);
-        if (parent) MarkProcessGone(parent);
+        if (parent) MarkProcessGone(tree.hwnd, parent);
     }
     ShowFileDetails(path, false);
 }
@@ -293,11 +287,8 @@ void MainDialog::OnItemExpanding(HTREEITEM item, UINT action) {
     }
     const auto processId = static_cast<uint32_t>(tree.GetItemData(item));
     if (CanOpenProcess(processId)) {
-        while (HTREEITEM child = tree.GetChildItem(item)) {
-            if (!tree.DeleteItem(child)) break;
-        }
         uint32_t result = 0;
-        AddModuleItems(probe, tree.hwnd, item, 0, true, searchedModulePath, &result);
+        ReplaceModuleItems(probe, tree.hwnd, item, searchedModulePath, &result);
         tree.SetStateImage(item, ProcessImageOnExpand(s));
     } else {
         for (HTREEITEM child = tree.GetChildItem(item); child; child = tree.GetNextSiblingItem(child)) {

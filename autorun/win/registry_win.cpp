@@ -114,7 +114,11 @@ char* ReadValue(void*, RegistryKey key, const char* name, uint32_t* type) {
     return data;
 }
 
-char* ExpandEnvironment(void*, const char* text) {
+char* ExpandEnvironment(void*, const char* text) { return ExpandEnvironmentText(text); }
+
+}  // namespace
+
+char* ExpandEnvironmentText(const char* text) {
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         const DWORD size = ExpandEnvironmentStringsA(text, nullptr, 0);
         char* expanded = size ? NewDataBlock(size) : nullptr;
@@ -129,6 +133,18 @@ char* ExpandEnvironment(void*, const char* text) {
     }
     return nullptr;
 }
+
+char* ReadRegistryText(HKEY key, const char* valueName) {
+    DWORD type = 0;
+    char* text = ReadKeyValue(key, valueName, &type);
+    if (text && type != REG_SZ && type != REG_EXPAND_SZ) {
+        std::free(text);
+        return nullptr;
+    }
+    return text;
+}
+
+namespace {
 
 // The value of a key opened for value queries only; null when it cannot be read.
 char* ReadValueOf(HKEY hive, const char* path, const char* name) {

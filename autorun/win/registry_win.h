@@ -18,5 +18,13 @@ char* ReadKeyValue(HKEY key, const char* valueName, DWORD* type);
 // "" when the key or the value cannot be read; null only when memory runs out.
 char* ReadRegistryString(HKEY hive, const char* keyPath, const char* valueName);
 
+// A string value (REG_SZ or REG_EXPAND_SZ) of an open key read whole as ReadKeyValue
+// does; null for a value of another type or one that cannot be read.
+char* ReadRegistryText(HKEY key, const char* valueName);
+
+// text with its environment variables expanded, in a block of the size the expansion
+// needs: a malloc block the caller frees; null when the expansion fails.
+char* ExpandEnvironmentText(const char* text);
+
 // The registry table of the autorun scan; it has no state and lives for the whole run.
 const RegistryOps* SystemRegistryOps();

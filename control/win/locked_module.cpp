@@ -127,6 +127,16 @@ HTREEITEM AddModuleItems(SystemProbe* probe, HWND tree, HTREEITEM processItem, u
     return item;
 }
 
+HTREEITEM ReplaceModuleItems(SystemProbe* probe, HWND treeWindow, HTREEITEM processItem, const char* searchedPath,
+                             uint32_t* result) {
+    TreeRef tree;
+    tree.hwnd = treeWindow;
+    while (HTREEITEM child = tree.GetChildItem(processItem)) {
+        if (!tree.DeleteItem(child)) break;
+    }
+    return AddModuleItems(probe, treeWindow, processItem, 0, true, searchedPath, result);
+}
+
 void RunLockedModuleSearch(HWND treeWindow, char* searchedPath) {
     TreeRef tree;
     tree.hwnd = treeWindow;

@@ -29,6 +29,11 @@ uint32_t QueueModuleItems(SystemProbe* probe, TreeBatch* batch, HTREEITEM parent
 HTREEITEM AddModuleItems(SystemProbe* probe, HWND tree, HTREEITEM processItem, uintptr_t selectModuleHandle,
                          bool markMatches, const char* searchedPath, uint32_t* result);
 
+// Deletes the module items of a process item and lists its modules again under it,
+// marking the one whose short path is searchedPath; returns what AddModuleItems returns.
+HTREEITEM ReplaceModuleItems(SystemProbe* probe, HWND tree, HTREEITEM processItem, const char* searchedPath,
+                             uint32_t* result);
+
 // The upper-case short path form of path in out (kSearchedPathSize bytes); false, with
 // out empty, when the file has none (it does not exist) or it does not fit.
 bool UpperShortPath(const char* path, char* out);

@@ -176,6 +176,10 @@ uint32_t CountProcessItemsToolHelp(SystemProbe* probe, int includeModules) {
 bool CanOpenProcess(uint32_t processId) {
     HANDLE process = OpenProcess(kInspectProcessAccess, FALSE, processId);
     if (!process) return false;
+    // An ended process stays openable while any handle to it is open (under Wine also a
+    // moment after the last one closed); it already has its exit code.
+    DWORD exitCode = STILL_ACTIVE;
+    const bool running = !GetExitCodeProcess(process, &exitCode) || exitCode == STILL_ACTIVE;
     CloseHandle(process);
-    return true;
+    return running;
 }

@@ -20,7 +20,7 @@ uint32_t ListProcessesToolHelp(SystemProbe* probe, HashTable* table, HWND progre
 uint32_t CountProcessItemsPerfData(SystemProbe* probe, int includeModules);
 uint32_t CountProcessItemsToolHelp(SystemProbe* probe, int includeModules);
 
-// True when the process can be opened for query and memory reading.
+// True when the process can be opened for query and memory reading and has not ended.
 bool CanOpenProcess(uint32_t processId);
 
 // The system side of the performance-data walk, open for one operation: the English

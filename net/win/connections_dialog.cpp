@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "app/dialog_layout.h"
+#include "app/win/dialog_layout_win.h"
 #include "jobs/win/worker_job.h"
 #include "net/win/connection_list.h"
 #include "resources/resource.h"
@@ -22,6 +24,7 @@ BOOL ConnectionsDialog::OnInitDialog() {
     for (int column = 8; column >= 0; --column) {
         InsertListColumn(list.hwnd, kConnectionColumnHeaders[column], 0, column);
     }
+    ApplyWindowLayout(hwnd_, kConnectionsLayout, kConnectionsLayoutRuleCount);
     return TRUE;
 }
 
@@ -52,6 +55,7 @@ bool ConnectionsDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LR
         OnCheck();
         return true;
     }
+    if (message == WM_SIZE) ApplyWindowLayout(hwnd_, kConnectionsLayout, kConnectionsLayoutRuleCount);
     return Dialog::OnMessage(message, wParam, lParam, result);
 }
 

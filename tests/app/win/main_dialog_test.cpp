@@ -12,6 +12,7 @@
 #include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
 #include "resources/resource.h"
+#include "tests/support/layout_checks.h"
 #include "tests/support/window_test_util.h"
 
 namespace {
@@ -231,6 +232,58 @@ protected:
         return TestMainDialog::OnMessage(message, wParam, lParam, result);
     }
 };
+
+// The start size (with the menu bar) and every size the user can drag to are laid out
+// whole; the help button narrows below 696 pixels of client width, and with it the rest
+// of the buttons; the window never gets smaller than 640 x 400.
+TEST_F(MainDialogTest, ResizedWindowKeepsEveryControlInPlace) {
+    TestMainDialog dialog;
+    dialog.checks = [](TestMainDialog& d) {
+        HWND w = d.GetSafeHwnd();
+        auto pixels = [w](int units) {
+            RECT r = {units, 0, 0, 0};
+            MapDialogRect(w, &r);
+            return static_cast<int>(r.left);
+        };
+        auto width = [w](int id) {
+            const RECT r = testutil::ClientRectOf(w, GetDlgItem(w, id));
+            return static_cast<int>(r.right - r.left);
+        };
+        RECT outer, client;
+        EXPECT_EQ(testutil::LayoutFaults(w), "") << "at the start size";
+        GetWindowRect(w, &outer);
+        GetClientRect(w, &client);
+        const int frameX = (outer.right - outer.left) - client.right;
+        const int frameY = (outer.bottom - outer.top) - client.bottom;
+        const struct {
+            int clientWidth, clientHeight, helpUnits;
+        } sizes[] = {{1100, 760, 48}, {696, 480, 48}, {660, 420, 39}};
+        for (const auto& s : sizes) {
+            SCOPED_TRACE(s.clientWidth);
+            SetWindowPos(w, nullptr, 0, 0, s.clientWidth + frameX, s.clientHeight + frameY, SWP_NOMOVE | SWP_NOZORDER);
+            GetClientRect(w, &client);
+            ASSERT_EQ(client.right, s.clientWidth);
+            EXPECT_EQ(testutil::LayoutFaults(w), "");
+            EXPECT_EQ(width(ID_HELP), pixels(s.helpUnits));
+            for (int id : {IDCANCEL, IDC_SAVE, IDC_REFRESH}) EXPECT_EQ(width(id), width(ID_HELP)) << id;
+        }
+        SetWindowPos(w, nullptr, 0, 0, 300, 200, SWP_NOMOVE | SWP_NOZORDER);
+        GetWindowRect(w, &outer);
+        EXPECT_EQ(outer.right - outer.left, 640);
+        EXPECT_EQ(outer.bottom - outer.top, 400);
+        EXPECT_EQ(testutil::LayoutFaults(w), "") << "at the smallest size";
+
+        // Minimised, nothing moves; restored, the same places again.
+        RECT tree[3] = {testutil::ClientRectOf(w, d.tree.hwnd)};
+        ShowWindow(w, SW_MINIMIZE);
+        tree[1] = testutil::ClientRectOf(w, d.tree.hwnd);
+        ShowWindow(w, SW_RESTORE);
+        tree[2] = testutil::ClientRectOf(w, d.tree.hwnd);
+        EXPECT_TRUE(EqualRect(&tree[0], &tree[1]) && EqualRect(&tree[0], &tree[2]));
+        d.EndDialog(IDCANCEL);
+    };
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+}
 
 TEST_F(MainDialogTest, EnterStartsSaveAndDoesNotClose) {
     JobOperationTable()[WriteReport] = [](WorkerJob*) -> uint32_t { return JobCancelled; };

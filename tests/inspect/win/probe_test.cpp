@@ -138,6 +138,13 @@ TEST(ToolHelpProcesses, ListsCountsAndOpensTheChildUntilItEnds) {
 
     const uint32_t id = child.Id();
     EXPECT_TRUE(CanOpenProcess(id) && CanOpenProcess(GetCurrentProcessId()));
+    // Ended while the child object still holds its handle: it opens, but it has ended.
+    HANDLE ending = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    ASSERT_NE(ending, nullptr);
+    TerminateProcess(ending, 0);
+    WaitForSingleObject(ending, 10000);
+    CloseHandle(ending);
+    EXPECT_FALSE(CanOpenProcess(id));
     child.End();
     EXPECT_FALSE(CanOpenProcess(id) || CanOpenProcess(kNoSuchProcess));
     OwnedTable after;

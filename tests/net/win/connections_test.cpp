@@ -16,6 +16,7 @@
 #include "net/win/connection_routes.h"
 #include "net/win/connections_dialog.h"
 #include "resources/resource.h"
+#include "tests/support/layout_checks.h"
 #include "tests/support/probe_test_util.h"
 #include "tests/support/window_test_util.h"
 
@@ -109,6 +110,8 @@ struct DialogRun {
     int rowsAfterStoppedCheck = -1;
     int widthBefore = 0, widthWider = 0, widthAfterShort = 0;
     bool saveEnabled = true;
+    std::string layoutFaults;
+    RECT client[2] = {}, list[3] = {};  // start and maximised; start, maximised, restored
     std::string error;
 };
 
@@ -138,6 +141,15 @@ DWORD WINAPI DriveDialog(void* argument) {
     }
     run->saveEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_CONNECTIONS_SAVE)) != FALSE;
     run->rowsAtStart = ListView_GetItemCount(list);
+
+    // The maximise box and back: the controls follow the client area.
+    const WPARAM commands[3] = {0, SC_MAXIMIZE, SC_RESTORE};
+    for (int i = 0; i < 3; ++i) {
+        if (commands[i]) SendMessageW(dialog, WM_SYSCOMMAND, commands[i], 0);
+        run->layoutFaults += testutil::LayoutFaults(dialog);
+        if (i < 2) GetClientRect(dialog, &run->client[i]);
+        run->list[i] = testutil::ClientRectOf(dialog, list);
+    }
 
     Check(dialog);
     run->rows = conntest::ListRows(GetCurrentProcess(), list, 9);
@@ -181,6 +193,11 @@ TEST(ConnectionsDialog, CheckListsTheSocketsAndReplacesTheRows) {
     for (int c = 0; c < 9; ++c) EXPECT_EQ(run.headers[c], kConnectionColumnHeaders[c]) << c;
     EXPECT_EQ(run.rowsAtStart, 0);
     EXPECT_FALSE(run.saveEnabled);
+    EXPECT_EQ(run.layoutFaults, "");
+    EXPECT_GT(run.client[1].right, run.client[0].right) << "the dialog did not maximise";
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(run.list[i].right, run.client[i].right) << i;
+    EXPECT_GT(run.list[1].bottom, run.list[0].bottom);
+    EXPECT_TRUE(EqualRect(&run.list[0], &run.list[2])) << "restoring did not bring the list back";
 
     const auto* tcp = conntest::FindRow(run.rows, "TCP", sockets.tcpPort);
     ASSERT_NE(tcp, nullptr) << "no row for the TCP listener";

@@ -1,0 +1,83 @@
+// Takes the screenshots of docs/ (scripts/screenshots.sh runs it on a private display):
+// korvane.exe's main window at its start size and larger, and its connections dialog
+// after Check as it opens and maximised, each written as a BMP into the folder given.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+
+#include "resources/resource.h"
+#include "tests/support/korvane_program.h"
+
+namespace {
+
+// The window's pixels as they are on the screen, as a 24-bit BMP file.
+bool Capture(HWND window, const std::string& path) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Sleep(500);
+    // A maximised window reaches past the screen by its frame: only what shows is taken.
+    RECT r = {}, shown = {};
+    GetWindowRect(window, &r);
+    const RECT screenRect = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (!IntersectRect(&shown, &r, &screenRect)) return false;
+    r = shown;
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    BITMAPINFOHEADER info = {sizeof info, width, height, 1, 24, BI_RGB, stride * height, 0, 0, 0, 0};
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (memory && bitmap) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        ok = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != FALSE;
+        SelectObject(memory, old);
+    }
+    FILE* file = ok ? std::fopen(path.c_str(), "wb") : nullptr;
+    if (file) {
+        const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info;
+        const BITMAPFILEHEADER header = {0x4D42, offset + info.biSizeImage, 0, 0, offset};
+        ok = std::fwrite(&header, sizeof header, 1, file) == 1 && std::fwrite(&info, sizeof info, 1, file) == 1 &&
+             std::fwrite(bits, info.biSizeImage, 1, file) == 1;
+        ok = std::fclose(file) == 0 && ok;
+    }
+    if (bitmap) DeleteObject(bitmap);
+    if (memory) DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", path.c_str());
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: screenshot_helper <folder>\n");
+        return 2;
+    }
+    const std::string folder = std::string(argv[1]) + "\\";
+    testutil::KorvaneProgram program;
+    if (!program.Start()) return 1;
+    HWND main = program.Main();
+    SetWindowPos(main, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    bool ok = Capture(main, folder + "main-window.bmp");
+    SetWindowPos(main, nullptr, 0, 0, 1000, 680, SWP_NOZORDER);
+    ok = program.WaitIdle() && Capture(main, folder + "main-window-large.bmp") && ok;
+
+    program.Post(ID_VIEW_CONNECTIONS);
+    HWND dialog = testutil::WaitForProcessWindow(program.Id(), L"检查活动连接", 20000, 20);
+    if (!dialog) return 1;
+    SetWindowPos(dialog, nullptr, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_CONNECTIONS_CHECK, BN_CLICKED), 0);
+    HWND list = GetDlgItem(dialog, IDC_CONNECTIONS_LIST);
+    for (DWORD start = GetTickCount(); ListView_GetItemCount(list) == 0 && GetTickCount() - start < 30000;) Sleep(50);
+    for (DWORD start = GetTickCount(); !IsWindowEnabled(dialog) && GetTickCount() - start < 30000;) Sleep(50);
+    ok = Capture(dialog, folder + "connections-dialog.bmp") && ok;
+    SendMessageW(dialog, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    ok = Capture(dialog, folder + "connections-dialog-maximised.bmp") && ok;
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    ok = program.WaitIdle() && program.Close() && ok;
+    return ok ? 0 : 1;
+}
