@@ -45,7 +45,9 @@ const PanelSpec kPanels[5] = {
      {L"进程 ID", L"版本", L"名称", L"名称", L"版本", L"大小", L"修改日期", L"Description", nullptr},
      {L"新产品属性", L"文件属性"},
      false},
-    {0x37D,
+    // The local host shows in 1032 beside its label 本地主机; 1037 would lie under the
+    // local address and port fields, which share its place.
+    {0x37B,
      {L"端口类型", L"本地主机", L"Local IP", L"连接状态", L"远程主机", L"Remout IP", L"Remout port", nullptr,
       L"Local port"},
      {L"Local side", L"Remout side"},
@@ -66,7 +68,7 @@ struct FieldMap {
 const FieldMap kFileFields[8] = {{IDC_FIELD_1031, 1}, {IDC_FIELD_1038, 2}, {IDC_FIELD_1033, 3},
                                  {IDC_FIELD_1034, 4}, {IDC_FIELD_1035, 5}, {IDC_FIELD_1036, 6},
                                  {IDC_FIELD_1037, 7}, {IDC_FIELD_1032, 8}};
-const FieldMap kConnectionFields[7] = {{IDC_FIELD_1031, 1}, {IDC_FIELD_1037, 2}, {IDC_FIELD_1070, 3},
+const FieldMap kConnectionFields[7] = {{IDC_FIELD_1031, 1}, {IDC_FIELD_1032, 2}, {IDC_FIELD_1070, 3},
                                        {IDC_FIELD_1033, 4}, {IDC_FIELD_1034, 5}, {IDC_FIELD_1035, 6},
                                        {IDC_FIELD_1038, 7}};
 const FieldMap kShortcutFields[8] = {{IDC_FIELD_1031, 1}, {IDC_FIELD_1038, 2}, {IDC_FIELD_1033, 3},

@@ -1,6 +1,7 @@
 // Takes the screenshots of docs/ (scripts/screenshots.sh runs it on a private display):
-// korvane.exe's main window at its start size and larger, and its connections dialog
-// after Check as it opens and maximised, each written as a BMP into the folder given.
+// korvane.exe's main window at its start size and larger, its connections dialog after
+// Check as it opens and maximised, a saved report loaded back with a connection row
+// selected, and the autorun view, each written as a BMP into the folder given.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -78,6 +79,42 @@ int main(int argc, char** argv) {
     SendMessageW(dialog, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
     ok = Capture(dialog, folder + "connections-dialog-maximised.bmp") && ok;
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    ok = program.WaitIdle() && program.Close() && ok;
+    ok = program.WaitIdle() && ok;
+
+    // The report view: a saved report loaded back, a connection row selected.
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string report = std::string(temp) + "korvane_screenshot.log";
+    DeleteFileA(report.c_str());
+    const std::wstring reportPath(report.begin(), report.end());
+    ok = program.SaveReport(reportPath) && program.LoadReport(reportPath) && ok;
+    if (HTREEITEM ports = program.Find(nullptr, L"TCP/IP PORTS")) {
+        const auto applications = program.Children(ports);
+        if (!applications.empty()) {
+            program.Expand(applications[0]);
+            const auto rows = program.Children(applications[0]);
+            if (!rows.empty()) program.Select(rows[0]);
+        }
+    }
+    ok = Capture(main, folder + "report-view.bmp") && ok;
+    DeleteFileA(report.c_str());
+
+    // The autorun view with its first entry that names a file selected.
+    program.Post(ID_VIEW_AUTORUN);
+    ok = program.WaitIdle() && ok;
+    for (HTREEITEM group : program.Children(nullptr)) {
+        program.Expand(group);
+        for (HTREEITEM place : program.Children(group)) {
+            program.Expand(place);
+            const auto entries = program.Children(place);
+            if (!entries.empty() && !program.Read(entries[0]).hasChildren) {
+                program.Select(entries[0]);
+                break;
+            }
+        }
+        if (program.Selected() != program.Root()) break;
+    }
+    ok = Capture(main, folder + "autorun-view.bmp") && ok;
+    ok = program.Close() && ok;
     return ok ? 0 : 1;
 }

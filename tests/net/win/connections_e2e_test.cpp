@@ -72,6 +72,9 @@ TEST(ConnectionsEndToEnd, DialogSaveAndLoadShowTheSockets) {
     EXPECT_NE(program.Find(applications[0], udpText), nullptr);
     program.Select(tcpItem);
     EXPECT_EQ(program.Field(IDC_FIELD_1031), L"TCP");
+    EXPECT_EQ(program.Field(IDC_FIELD_1032), std::wstring(tcp->at(1).begin(), tcp->at(1).end()));
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(program.Main(), IDC_FIELD_1032)));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(program.Main(), IDC_FIELD_1037)));
     EXPECT_EQ(program.Field(IDC_FIELD_1070), L"127.0.0.1");
     EXPECT_EQ(program.Field(IDC_FIELD_1071), tcpText);
     EXPECT_EQ(program.Field(IDC_FIELD_1038), L"listening");  // the field shows lower case
