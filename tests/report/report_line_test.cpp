@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -146,7 +145,7 @@ TEST(ParseReportLine, BoundedBufferWithoutTerminatorAndFieldsOutOfRange) {
     EXPECT_STREQ(ItemRecordField(nullptr, 1), "");
 }
 
-TEST(WriteReportLine, ExactBytesAndParseBack) {
+TEST(WriteReportLine, ExactBytes) {
     FILE* f = std::tmpfile();
     ASSERT_NE(f, nullptr);
     WriteReportLine(f, kCodeSystemInfo, "Windows XP", "Windows XP|5.1.2600", "");
@@ -183,25 +182,6 @@ TEST(WriteReportLine, ExactBytesAndParseBack) {
               "00004002||\r\n"
               "--------|" + std::string(300, '-') + "\r\n");
     EXPECT_EQ(std::strlen(kConnectionColumnHeader), 155u);
-
-    // Split at CR LF only: a stray CR or LF stays inside a line and fails below.
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t pos; (pos = bytes.find("\r\n", start)) != std::string::npos; start = pos + 2)
-        lines.push_back(bytes.substr(start, pos - start));
-    EXPECT_EQ(start, bytes.size());
-    const std::string back[] = {
-        "0|Windows XP|7:Windows XP,5.1.2600|~|-", "none", "none", "0+|PROCESS|-|~|-", "none", "none", "none",
-        "1+|explorer|1:1a4,~,~,~,~,~,~|~|-",
-        "2|C:\\e.exe|1:1,C:\\e.exe,6.0,1000,t,d,p,6.0|~|-",
-        "1+|gone.exe|2:2c,~,~,~,~,~,~|~|-",
-        "0+||-|~|-", "none", "2||0:~|~|-", "none",
-    };
-    ASSERT_EQ(lines.size(), std::size(back));
-    for (size_t i = 0; i < lines.size(); ++i) {
-        SCOPED_TRACE(lines[i]);
-        EXPECT_EQ(Show(Parsed(lines[i])), back[i]);
-    }
 }
 
 }  // namespace
