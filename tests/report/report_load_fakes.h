@@ -83,8 +83,9 @@ inline std::string ShowRecords(const HashTable* records, uint32_t count, bool* b
         for (uint32_t i = 0; i < r->count; ++i) {
             const uint32_t listed = static_cast<uint32_t>(IdListNumber(r, i));
             const HashTableNode* item = FindEntry(records, &listed, sizeof listed);
-            *broken |= IdListNumber(r, i) != listed || listed == 0 || listed > count || (i > 0 && listed <= IdListNumber(r, i - 1)) ||
-                       !item || static_cast<const ItemRecord*>(item->value)->kind != kRecordTypeSystemInfo;
+            *broken |= IdListNumber(r, i) != listed || listed == 0 || listed > count ||
+                       (i > 0 && listed <= IdListNumber(r, i - 1)) || !item ||
+                       static_cast<const ItemRecord*>(item->value)->kind != kRecordTypeSystemInfo;
             out += (i ? "," : "[") + std::to_string(listed);
         }
         out += "]";
