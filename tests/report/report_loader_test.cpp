@@ -94,6 +94,7 @@ TEST(LoadReportLines, LongLinesStopsAndFailures) {
     for (size_t maxRead : {size_t{4093}, kReportReadChunk}) {
         const LoadOutcome out = Load(file, maxRead);
         EXPECT_EQ(out.result, 0u);
+        EXPECT_FALSE(out.broken);
         EXPECT_EQ(out.count, 4u);
         EXPECT_TRUE(out.tree == "0/1 a; 0/2 b; 0/3 " + longest.substr(9) + "; 0/4 c") << out.tree.substr(0, 30);
     }
@@ -120,6 +121,7 @@ TEST(LoadReportLines, LongLinesStopsAndFailures) {
         RecordingSink sink;
         sink.stopAtKey = stop.stopAtKey;
         const LoadOutcome out = Load(file, sink);
+        EXPECT_FALSE(out.broken);
         EXPECT_EQ(out.result, stop.result);
         EXPECT_EQ(out.tree, stop.tree);
         EXPECT_LT(file.offset, report.size()) << "read on after the stop";
