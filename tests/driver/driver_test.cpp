@@ -45,10 +45,10 @@ struct Machine {
         KvInitClientState(&state);
     }
     // One request with a buffer of size bytes (at least a record's worth is allocated).
-    Reply Send(uint32_t code, uint32_t size = 24, KvClientState* on = nullptr) {
+    Reply Send(uint32_t code, uint32_t size = 24) {
         std::vector<uint8_t> buffer(size > 64 ? size : 64, 0xAB);
         Reply r{};
-        r.status = KvDispatchControl(&k.ops, on ? on : &state, code, buffer.data(), size, size, &r.bytes);
+        r.status = KvDispatchControl(&k.ops, &state, code, buffer.data(), size, size, &r.bytes);
         std::memcpy(&r.record, buffer.data(), sizeof r.record);
         return r;
     }
