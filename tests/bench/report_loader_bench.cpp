@@ -10,10 +10,11 @@
 #include <cstring>
 #include <string>
 
-#include "report/report_line.h"
-#include "report/report_loader.h"
+#include "tests/report/report_load_fakes.h"
 
 namespace {
+
+using reportfake::MemoryFile;
 
 constexpr size_t kReportLines = 1000000;
 
@@ -28,8 +29,8 @@ std::string Details(unsigned instances, const std::string& path, unsigned n) {
     return text;
 }
 
-// The process and connection sections open with their heading, an end-of-block line, the
-// column header with its underline, and another end-of-block line.
+// A section that opens with its heading, an end-of-block line, the column header with its
+// underline, and another end-of-block line.
 void WriteSectionHeader(FILE* f, const char* label, const char* header) {
     WriteReportLine(f, kCodeSectionHeading, label, nullptr, "");
     WriteSeparatorLine(f, 0, "");
@@ -38,26 +39,25 @@ void WriteSectionHeader(FILE* f, const char* label, const char* header) {
     WriteSeparatorLine(f, 0, "");
 }
 
-// One report as this program writes it: system information, an autorun section with
-// entries and shortcuts, 40 processes of 25 modules each, 30 connections of 8 programs.
+// One report as this program writes it: system information, six autorun groups of 12
+// entries and a shortcut, 40 processes of 25 modules each, 30 connections of 8 programs.
 void WriteOneReport(FILE* f, unsigned report) {
-    WriteReportLine(f, kCodeSystemInfo, "Windows XP Professional Service Pack 3",
-                    "Windows XP Professional Service Pack 3|5.1.2600", "");
+    const std::string system = "Windows XP Professional Service Pack 3";
+    WriteReportLine(f, kCodeSystemInfo, system.c_str(), (system + "|5.1.2600").c_str(), "");
     WriteSeparatorLine(f, 0, "");
     for (unsigned group = 0; group < 6; ++group) {
-        const std::string label = "Autorun group " + std::to_string(group);
-        const std::string key = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run" + label;
+        const std::string label = "Autorun group " + std::to_string(group), n = std::to_string(group);
         WriteReportLine(f, kCodeSectionHeading, label.c_str(), nullptr, "");
-        WriteReportLine(f, kCodeLocationHeading, key.c_str(), nullptr, "");
+        WriteReportLine(f, kCodeLocationHeading,
+                        ("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run" + label).c_str(),
+                        nullptr, "");
         for (unsigned entry = 0; entry < 12; ++entry) {
-            const std::string path = "C:\\Program Files\\Vendor " + std::to_string(entry) + "\\agent" +
-                                     std::to_string(group) + ".exe";
+            const std::string path = "C:\\Program Files\\Vendor " + std::to_string(entry) + "\\agent" + n + ".exe";
             WriteReportLine(f, kCodeAutorunEntryDetails, ("\"" + path + "\" /background").c_str(),
                             Details(0x1a4 + entry * 4, path, entry).c_str(), "");
         }
-        const std::string target = "C:\\Program Files\\Tools\\tool" + std::to_string(group) + ".exe";
-        const std::string link = "C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\Startup\\tool" +
-                                 std::to_string(group) + ".lnk";
+        const std::string target = "C:\\Program Files\\Tools\\tool" + n + ".exe";
+        const std::string link = "C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\Startup\\tool" + n + ".lnk";
         WriteReportLine(f, kCodeShortcutEntry, target.c_str(),
                         (Details(0x2c0, target, group) + "|" + Details(0, link, group) + "|" + target).c_str(), "");
         WriteSeparatorLine(f, 0, "");
@@ -82,70 +82,52 @@ void WriteOneReport(FILE* f, unsigned report) {
         const std::string app = "C:\\WINDOWS\\system32\\service" + std::to_string(row % 8) + ".exe";
         char port[32], extra[128];
         std::snprintf(port, sizeof port, "%u (port%u)", 1025 + row, row);
-        std::snprintf(extra, sizeof extra, "peer%u|10.0.%u.%u|%u (http)|ESTABLISHED|", row, row % 4, row,
-                      80 + row % 3);
-        WriteReportLine(f, kCodeConnection, port,
-                        (std::string(extra) + app + "|" + Details(0x300 + row % 8 * 4, app, row)).c_str(),
+        std::snprintf(extra, sizeof extra, "peer%u|10.0.%u.%u|%u (http)|ESTABLISHED|", row, row % 4, row, 80 + row % 3);
+        WriteReportLine(f, kCodeConnection, port, (extra + app + "|" + Details(0x300 + row % 8 * 4, app, row)).c_str(),
                         ("TCP|host|192.168.1." + std::to_string(10 + row) + "|").c_str());
     }
     WriteSeparatorLine(f, 0, "");
 }
 
 // Reports appended one after another (as saving to an existing file does) up to
-// kReportLines lines.
+// kReportLines lines, and their line count.
 struct GeneratedReport {
     std::string bytes;
-    size_t lines;
-};
+    size_t lines = 0;
 
-GeneratedReport GenerateReport() {
-    char* bytes = nullptr;
-    size_t size = 0;
-    FILE* f = open_memstream(&bytes, &size);
-    if (!f) std::abort();
-    size_t lines = 0, counted = 0;
-    for (unsigned report = 0; lines < kReportLines; ++report) {
-        WriteOneReport(f, report);
-        std::fflush(f);
-        for (; counted < size; ++counted) lines += bytes[counted] == '\n';
+    GeneratedReport() {
+        char* data = nullptr;
+        size_t size = 0, counted = 0;
+        FILE* f = open_memstream(&data, &size);
+        if (!f) std::abort();
+        for (unsigned report = 0; lines < kReportLines; ++report) {
+            WriteOneReport(f, report);
+            std::fflush(f);
+            for (; counted < size; ++counted) lines += data[counted] == '\n';
+        }
+        std::fclose(f);
+        bytes.assign(data, size);
+        std::free(data);
     }
-    std::fclose(f);
-    GeneratedReport report = {std::string(bytes, size), lines};
-    std::free(bytes);
-    return report;
-}
+};
 
 const GeneratedReport& Report() {
-    static const GeneratedReport report = GenerateReport();
+    static const GeneratedReport report;
     return report;
 }
-
-struct MemoryReader {
-    const std::string* bytes;
-    size_t offset;
-
-    static size_t Read(void* context, char* buffer, size_t size) {
-        auto* self = static_cast<MemoryReader*>(context);
-        const size_t left = self->bytes->size() - self->offset;
-        const size_t n = size < left ? size : left;
-        std::memcpy(buffer, self->bytes->data() + self->offset, n);
-        self->offset += n;
-        return n;
-    }
-};
 
 int InsertNothing(void*, uint32_t, uint32_t, const char*, int, uint32_t) { return 0; }
 
 void BM_LoadReportLines(benchmark::State& state) {
     InstallApplicationTableHooks();
-    const std::string& report = Report().bytes;
+    const std::string& report = Report().bytes;  // generated before the timing
     const ReportTreeSink sink = {nullptr, InsertNothing};
     uint32_t items = 0;
     for (auto _ : state) {
         HashTable* records = CreateTable(8, 0);
         ReportPlacer* placer = CreateReportPlacer(&sink, records);
-        MemoryReader reader = {&report, 0};
-        const ReportReadOps ops = {&reader, MemoryReader::Read, nullptr};
+        MemoryFile file{report};
+        const ReportReadOps ops = {&file, MemoryFile::Read, nullptr};
         if (LoadReportLines(&ops, placer) != 0) state.SkipWithError("load failed");
         items = ReportPlacerItemCount(placer);
         state.PauseTiming();
@@ -166,12 +148,12 @@ void BM_SplitLinesAndFields(benchmark::State& state) {
     const std::string& report = Report().bytes;
     std::string buffer(2 * kReportReadChunk, '\0');
     for (auto _ : state) {
-        MemoryReader reader = {&report, 0};
+        MemoryFile file{report};
         size_t pending = 0, fields = 0, fieldBytes = 0;
         for (;;) {
             if (buffer.size() < pending + kReportReadChunk) buffer.resize(2 * (pending + kReportReadChunk));
             char* data = &buffer[0];
-            const size_t got = MemoryReader::Read(&reader, data + pending, kReportReadChunk);
+            const size_t got = MemoryFile::Read(&file, data + pending, kReportReadChunk);
             if (got == 0) break;
             const size_t end = pending + got;
             size_t start = 0;

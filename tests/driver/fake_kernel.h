@@ -57,18 +57,16 @@ struct Kernel {
     std::vector<FileObject*> queried;  // file objects asked for their address, in order
     KvKernelOps ops{};
 
+    static Kernel& K(void* c) { return *static_cast<Kernel*>(c); }
+
     Kernel() {
         ops.context = this;
         ops.allocate = [](void* c, size_t size) -> void* {
-            auto* k = static_cast<Kernel*>(c);
-            if (k->allocations++ == k->failAllocationAt) return nullptr;
-            void* block = std::malloc(size);
-            k->blocks.insert(block);
-            return block;
+            if (K(c).allocations++ == K(c).failAllocationAt) return nullptr;
+            return *K(c).blocks.insert(std::malloc(size)).first;
         };
         ops.release = [](void* c, void* block) {
-            auto* k = static_cast<Kernel*>(c);
-            if (k->blocks.erase(block) != 1) std::abort();  // freed twice or never allocated
+            if (K(c).blocks.erase(block) != 1) std::abort();  // freed twice or never allocated
             std::free(block);
         };
         ops.queryHandles = [](void* c, void* buffer, uint32_t size, uint32_t* returned) -> int32_t {
@@ -86,25 +84,22 @@ struct Kernel {
             return KV_STATUS_SUCCESS;
         };
         ops.openTransport = [](void* c, int which, void** device, void** reference) -> int32_t {
-            auto* k = static_cast<Kernel*>(c);
-            if (!k->transportsOpen[which]) return KV_STATUS_UNSUCCESSFUL;
-            Device* devices[] = {&k->tcp, &k->udp, &k->ip};
-            *device = devices[which];
-            *reference = devices[which];
-            ++k->transportReferences;
+            if (!K(c).transportsOpen[which]) return KV_STATUS_UNSUCCESSFUL;
+            Device* devices[] = {&K(c).tcp, &K(c).udp, &K(c).ip};
+            *device = *reference = devices[which];
+            ++K(c).transportReferences;
             return KV_STATUS_SUCCESS;
         };
-        ops.closeTransport = [](void* c, void*) { --static_cast<Kernel*>(c)->transportReferences; };
+        ops.closeTransport = [](void* c, void*) { --K(c).transportReferences; };
         ops.referenceFileObject = [](void* c, void* object) -> int {
             if (!object) std::abort();  // the core must skip null objects
             if (!static_cast<FileObject*>(object)->isFile) return 0;
-            ++static_cast<Kernel*>(c)->objectReferences;
+            ++K(c).objectReferences;
             return 1;
         };
-        ops.dereferenceObject = [](void* c, void*) { --static_cast<Kernel*>(c)->objectReferences; };
+        ops.dereferenceObject = [](void* c, void*) { --K(c).objectReferences; };
         ops.describeFileObject = [](void* c, void* object, KvFileObjectFacts* facts) {
-            auto* k = static_cast<Kernel*>(c);
-            if (k->objectReferences <= 0) std::abort();  // described without a reference
+            if (K(c).objectReferences <= 0) std::abort();  // described without a reference
             auto* file = static_cast<FileObject*>(object);
             facts->device = file->device;
             facts->deviceType = file->device ? file->device->type : 0;
@@ -113,16 +108,15 @@ struct Kernel {
         };
         ops.queryAddress = [](void* c, void* device, void* object, void* buffer, uint32_t size,
                               uint32_t* returned) -> int32_t {
-            auto* k = static_cast<Kernel*>(c);
             auto* file = static_cast<FileObject*>(object);
-            if (device != file->device || k->objectReferences <= 0) std::abort();
-            k->queried.push_back(file);
+            if (device != file->device || K(c).objectReferences <= 0) std::abort();
+            K(c).queried.push_back(file);
             const size_t n = file->answer.size() < size ? file->answer.size() : size;
             if (n) std::memcpy(buffer, file->answer.data(), n);
             *returned = file->claimedBytes ? file->claimedBytes : static_cast<uint32_t>(n);
             return file->queryStatus;
         };
-        ops.trace = [](void* c, const char* text) { static_cast<Kernel*>(c)->traces.push_back(text); };
+        ops.trace = [](void* c, const char* text) { K(c).traces.push_back(text); };
     }
 
     // A snapshot entry of process pid for object, with the file object type number 28.

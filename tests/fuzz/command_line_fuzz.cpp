@@ -30,10 +30,9 @@ FakeSystem MakeSystem() {
 
 // A found path is an existing file no longer than a candidate may be.
 void Check(const FakeSystem& fs, int found, char* path) {
-    if (found != (path != nullptr)) std::abort();
-    if (path == nullptr) return;
-    const size_t length = std::strlen(path);
-    if (length == 0 || length > kMaxCandidateLength || fs.Kind(path) != kEntryFile) std::abort();
+    const size_t length = path ? std::strlen(path) : 0;
+    if (found != (path != nullptr) || (path && (length == 0 || length > kMaxCandidateLength || fs.Kind(path) != kEntryFile)))
+        std::abort();
     std::free(path);
 }
 
@@ -58,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool resolved = ResolveCommandLine(&ops, line, &path);
     if ((data[0] & 4) == 0) Check(fs, resolved, path);
     else if (path != kept || std::strcmp(kept, "kept") != 0) std::abort();
-    if (std::memcmp(line, before.data(), size - 1) != 0) std::abort();
+    if (std::memcmp(line, before.data(), size - 1) != 0) std::abort();  // the line is left as it was
     path = nullptr;
     const int located = LocateFile(&ops, line, &path);
     Check(fs, located, path);

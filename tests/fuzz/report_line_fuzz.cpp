@@ -9,41 +9,34 @@
 
 namespace {
 
-size_t CheckRecord(const ItemRecord* r, size_t inputSize) {
+// The bytes of a group's items; empty fields must be null items.
+size_t GroupBytes(const ItemRecord* r) {
     if (!r) return 0;
     if (r->kind > 7 || r->count == 0 || !r->items) std::abort();
     size_t total = 0;
     for (uint32_t i = 0; i < r->count; ++i) {
-        if (r->items[i]) {
-            const size_t n = std::strlen(r->items[i]);
-            if (n == 0) std::abort();  // empty fields are null items
-            total += n;
-        }
+        if (r->items[i] && std::strlen(r->items[i]) == 0) std::abort();
+        total += r->items[i] ? std::strlen(r->items[i]) : 0;
     }
-    if (total > inputSize) std::abort();
     return total;
 }
 
 void ParseAndCheck(const char* line, size_t length, bool bounded, size_t inputSize) {
-    char* text = nullptr;
-    char* groupBText = nullptr;
+    char *text = nullptr, *groupBText = nullptr;
     uint32_t level = 0, children = 0;
-    ItemRecord* a = nullptr;
-    ItemRecord* b = nullptr;
-    const int result = bounded
-        ? ParseReportLineBytes(line, length, &text, &groupBText, &level, &children, &a, &b)
-        : ParseReportLine(line, &text, &groupBText, &level, &children, &a, &b);
+    ItemRecord *a = nullptr, *b = nullptr;
+    const int result = bounded ? ParseReportLineBytes(line, length, &text, &groupBText, &level, &children, &a, &b)
+                               : ParseReportLine(line, &text, &groupBText, &level, &children, &a, &b);
     if (result == 0) {
         if (text || groupBText || a || b || level || children) std::abort();
         return;
     }
     if (result != 1 || level > 7 || (children != 0 && children != 8)) std::abort();
     if (length < 9 || line[8] != '|' || line[0] == '-') std::abort();
-    size_t total = CheckRecord(a, inputSize) + CheckRecord(b, inputSize);
-    if (text) total += std::strlen(text);
-    if (groupBText) total += std::strlen(groupBText);
-    // The group-B text is also kept in group B, so it may count twice.
-    if (total > 2 * inputSize) std::abort();
+    // Every item comes from the line once; the group-B text is kept in group B as well.
+    const size_t texts = (text ? std::strlen(text) : 0) + (groupBText ? std::strlen(groupBText) : 0);
+    if (GroupBytes(a) > inputSize || GroupBytes(b) > inputSize || texts + GroupBytes(a) + GroupBytes(b) > 2 * inputSize)
+        std::abort();
     std::free(text);
     std::free(groupBText);
     FreeItemRecord(a);
@@ -54,14 +47,10 @@ void ParseAndCheck(const char* line, size_t length, bool bounded, size_t inputSi
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Exactly the input bytes on the heap, so any read past them is caught.
-    char* exact = static_cast<char*>(std::malloc(size ? size : 1));
-    if (!exact) return 0;
-    if (size) std::memcpy(exact, data, size);
-    ParseAndCheck(exact, size, true, size);
-    std::free(exact);
-
-    std::vector<char> terminated(data, data + size);
-    terminated.push_back('\0');
-    ParseAndCheck(terminated.data(), std::strlen(terminated.data()), false, size);
+    std::vector<char> exact(data, data + size);
+    exact.shrink_to_fit();
+    ParseAndCheck(exact.data(), size, true, size);
+    exact.push_back('\0');
+    ParseAndCheck(exact.data(), std::strlen(exact.data()), false, size);
     return 0;
 }

@@ -5,31 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
-
-// Everything one parse returns, released on destruction. The outputs start poisoned:
-// the parser must overwrite every one of them.
-struct Parsed {
-    int result = -1;
-    char* text = reinterpret_cast<char*>(1);
-    char* groupBText = reinterpret_cast<char*>(1);
-    uint32_t level = 99, hasChildren = 99;
-    ItemRecord* groupA = reinterpret_cast<ItemRecord*>(1);
-    ItemRecord* groupB = reinterpret_cast<ItemRecord*>(1);
-
-    explicit Parsed(const std::string& line) {
-        result = ParseReportLine(line.c_str(), &text, &groupBText, &level, &hasChildren, &groupA, &groupB);
-    }
-    Parsed(const char* bytes, size_t length) {
-        result = ParseReportLineBytes(bytes, length, &text, &groupBText, &level, &hasChildren, &groupA, &groupB);
-    }
-    Parsed(const Parsed&) = delete;
-    ~Parsed() { std::free(text), std::free(groupBText), FreeItemRecord(groupA), FreeItemRecord(groupB); }
-};
 
 // A group as "kind:item,item" with "~" for a null item; "-" for no record.
 std::string Group(const ItemRecord* r) {
@@ -39,15 +18,24 @@ std::string Group(const ItemRecord* r) {
     return out;
 }
 
-// A parse as "level(+ when the children flag is set)|text|group A|group-B text|group B",
-// "~" for a null text; "none" when the line is no record and every output is cleared.
-std::string Show(const Parsed& p) {
-    if (p.result == 0 && !p.text && !p.groupBText && !p.groupA && !p.groupB && !p.level && !p.hasChildren)
-        return "none";
-    if (p.result != 1) return "result " + std::to_string(p.result) + ", outputs not cleared";
-    const char* flag = p.hasChildren == 0 ? "" : p.hasChildren == 8 ? "+" : "+?";
-    return std::to_string(p.level) + flag + "|" + (p.text ? p.text : "~") + "|" + Group(p.groupA) + "|" +
-           (p.groupBText ? p.groupBText : "~") + "|" + Group(p.groupB);
+// Parses a line of length bytes (up to its NUL when length is SIZE_MAX) and shows it as
+// "level(+ when the children flag is set)|text|group A|group-B text|group B", "~" for a
+// null text; "none" when the line is no record and every output is cleared. The outputs
+// start poisoned: the parser must overwrite every one of them.
+std::string Parse(const char* line, size_t length = SIZE_MAX) {
+    char *text = reinterpret_cast<char*>(1), *groupBText = text;
+    uint32_t level = 99, hasChildren = 99;
+    ItemRecord *a = reinterpret_cast<ItemRecord*>(1), *b = a;
+    const int result = length == SIZE_MAX
+                           ? ParseReportLine(line, &text, &groupBText, &level, &hasChildren, &a, &b)
+                           : ParseReportLineBytes(line, length, &text, &groupBText, &level, &hasChildren, &a, &b);
+    if (result == 0 && !text && !groupBText && !a && !b && !level && !hasChildren) return "none";
+    if (result != 1) return "result " + std::to_string(result) + ", outputs not cleared";
+    const std::string shown = std::to_string(level) + (hasChildren == 0 ? "" : hasChildren == 8 ? "+" : "+?") + "|" +
+                              (text ? text : "~") + "|" + Group(a) + "|" + (groupBText ? groupBText : "~") + "|" +
+                              Group(b);
+    std::free(text), std::free(groupBText), FreeItemRecord(a), FreeItemRecord(b);
+    return shown;
 }
 
 // "code|f1|f2|...|fN".
@@ -110,7 +98,7 @@ TEST(ParseReportLine, EveryWrittenCodeAndFieldLayout) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line.substr(0, 80));
-        EXPECT_EQ(Show(Parsed(row.line)), row.expect);
+        EXPECT_EQ(Parse(row.line.c_str()), row.expect);
     }
 }
 
@@ -120,7 +108,7 @@ TEST(ParseReportLine, NotRecordLinesAndNullArgumentsClearEveryOutput) {
                              "  0x4008|PROCESS", "+0004008|PROCESS", "\r\n", "\n00004008|PROCESS",
                              "00004008\r\n|PROCESS"}) {
         SCOPED_TRACE(line);
-        EXPECT_EQ(Show(Parsed(line)), "none");
+        EXPECT_EQ(Parse(line), "none");
     }
     // A null argument rejects the line; the other outputs are still cleared.
     char* text = reinterpret_cast<char*>(1);
@@ -137,16 +125,21 @@ TEST(ParseReportLine, NotRecordLinesAndNullArgumentsClearEveryOutput) {
 TEST(ParseReportLine, BoundedBufferWithoutTerminatorAndFieldsOutOfRange) {
     const std::string content = "04008012|MODULE|C:\\x.dll|1|C:\\x.dll";
     const std::vector<char> exact(content.begin(), content.end());  // no NUL after the last byte
-    EXPECT_EQ(Show(Parsed(exact.data(), exact.size())), "2|C:\\x.dll|1:1,C:\\x.dll|~|-");
-    EXPECT_EQ(Show(Parsed(exact.data(), 20)), "2|C:\\x|-|~|-");
-    EXPECT_EQ(Show(Parsed(exact.data(), 8)), "none");
-    Parsed p("04004002|x|1||3|||||");  // group A: "1", empty, "3", five empty: its array is full
-    EXPECT_STREQ(ItemRecordField(p.groupA, 3), "3");
-    for (uint32_t n : {0u, 2u, 8u, 9u}) EXPECT_STREQ(ItemRecordField(p.groupA, n), "") << n;
+    EXPECT_EQ(Parse(exact.data(), exact.size()), "2|C:\\x.dll|1:1,C:\\x.dll|~|-");
+    EXPECT_EQ(Parse(exact.data(), 20), "2|C:\\x|-|~|-");
+    EXPECT_EQ(Parse(exact.data(), 8), "none");
+    char *text, *groupBText;
+    uint32_t level, children;
+    ItemRecord *a, *b;
+    // group A: "1", empty, "3", five empty: its array is full
+    ASSERT_EQ(ParseReportLine("04004002|x|1||3|||||", &text, &groupBText, &level, &children, &a, &b), 1);
+    EXPECT_STREQ(ItemRecordField(a, 3), "3");
+    for (uint32_t n : {0u, 2u, 8u, 9u}) EXPECT_STREQ(ItemRecordField(a, n), "") << n;
     EXPECT_STREQ(ItemRecordField(nullptr, 1), "");
+    std::free(text), std::free(groupBText), FreeItemRecord(a), FreeItemRecord(b);
 }
 
-TEST(WriteReportLine, ExactBytesAndParseBack) {
+TEST(WriteReportLine, ExactBytes) {
     FILE* f = std::tmpfile();
     ASSERT_NE(f, nullptr);
     WriteReportLine(f, kCodeSystemInfo, "Windows XP", "Windows XP|5.1.2600", "");
@@ -183,25 +176,6 @@ TEST(WriteReportLine, ExactBytesAndParseBack) {
               "00004002||\r\n"
               "--------|" + std::string(300, '-') + "\r\n");
     EXPECT_EQ(std::strlen(kConnectionColumnHeader), 155u);
-
-    // Split at CR LF only: a stray CR or LF stays inside a line and fails below.
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t pos; (pos = bytes.find("\r\n", start)) != std::string::npos; start = pos + 2)
-        lines.push_back(bytes.substr(start, pos - start));
-    EXPECT_EQ(start, bytes.size());
-    const std::string back[] = {
-        "0|Windows XP|7:Windows XP,5.1.2600|~|-", "none", "none", "0+|PROCESS|-|~|-", "none", "none", "none",
-        "1+|explorer|1:1a4,~,~,~,~,~,~|~|-",
-        "2|C:\\e.exe|1:1,C:\\e.exe,6.0,1000,t,d,p,6.0|~|-",
-        "1+|gone.exe|2:2c,~,~,~,~,~,~|~|-",
-        "0+||-|~|-", "none", "2||0:~|~|-", "none",
-    };
-    ASSERT_EQ(lines.size(), std::size(back));
-    for (size_t i = 0; i < lines.size(); ++i) {
-        SCOPED_TRACE(lines[i]);
-        EXPECT_EQ(Show(Parsed(lines[i])), back[i]);
-    }
 }
 
 }  // namespace

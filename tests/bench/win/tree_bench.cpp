@@ -32,39 +32,37 @@ double Now() {
     return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-JobOperation g_timedOperation = nullptr;
-double g_operationMs = 0;
-
-uint32_t TimedOperation(WorkerJob* job) {
-    const double start = Now();
-    const uint32_t result = g_timedOperation(job);
-    g_operationMs = Now() - start;
-    return result;
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
 }
 
-// A window with a tree, the main window's template.
-class TreeWindow : public Dialog {
-public:
-    TreeWindow() : Dialog(IDD_MAIN) {}
-    HWND tree = nullptr;
-    void (*run)(TreeWindow&) = nullptr;
+JobOperation g_timedOperation = nullptr;
+double g_operationMs = 0;
+int g_rounds = 5;
+size_t g_reportLines = 50000;
 
-protected:
-    BOOL OnInitDialog() override {
-        tree = GetItem(IDC_TREE);
-        SetApplicationMainWindow(hwnd_);
-        PostMessageW(hwnd_, WM_APP + 1, 0, 0);
-        return TRUE;
-    }
-    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override {
-        if (message == WM_APP + 1) {
-            run(*this);
-            EndDialog(IDOK);
-            return true;
-        }
-        return Dialog::OnMessage(message, wParam, lParam, result);
-    }
-};
+// Runs a job of the kind behind the real progress dialog and returns how long its
+// operation took.
+double TimeJob(uint32_t kind, void* params, SystemProbe* probe) {
+    auto* w = static_cast<WorkerJob*>(std::calloc(1, sizeof(WorkerJob)));
+    uint8_t view = 0;
+    w->kind = kind;
+    w->viewMode = &view;
+    w->probe = probe;
+    w->params = params;
+    g_timedOperation = JobOperationTable()[kind];
+    JobOperationTable()[kind] = [](WorkerJob* job) {
+        const double start = Now();
+        const uint32_t result = g_timedOperation(job);
+        g_operationMs = Now() - start;
+        return result;
+    };
+    RunJobWithProgress(w);
+    JobOperationTable()[kind] = g_timedOperation;
+    FreeWorkerJob(w);
+    return g_operationMs;
+}
 
 double InsertPlainItems(HWND tree, size_t count) {
     TreeView_DeleteAllItems(tree);
@@ -108,34 +106,18 @@ double RawSnapshots(size_t* items) {
     return Now() - start;
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-int g_rounds = 5;
-size_t g_reportLines = 50000;
-
-void TreeBuild(TreeWindow& window) {
+void TreeBuild(HWND tree) {
     SystemProbe probe;
     std::vector<double> job, raw, insert;
     size_t items = 0;
     for (int round = 0; round < g_rounds; ++round) {
-        TreeView_DeleteAllItems(window.tree);
-        auto* w = static_cast<WorkerJob*>(std::calloc(1, sizeof(WorkerJob)));
+        TreeView_DeleteAllItems(tree);
         auto* params = static_cast<TreeJobParams*>(std::calloc(1, sizeof(TreeJobParams)));
-        uint8_t view = 0;
-        params->tree = window.tree;
-        w->kind = BuildProcessTree;
-        w->viewMode = &view;
-        w->probe = &probe;
-        w->params = params;
-        RunJobWithProgress(w);
-        FreeWorkerJob(w);
-        job.push_back(g_operationMs);
-        const size_t built = TreeView_GetCount(window.tree);
+        params->tree = tree;
+        job.push_back(TimeJob(BuildProcessTree, params, &probe));
+        const size_t built = TreeView_GetCount(tree);
         raw.push_back(RawSnapshots(&items));
-        insert.push_back(InsertPlainItems(window.tree, built));
+        insert.push_back(InsertPlainItems(tree, built));
         if (round == 0) std::printf("tree build: %zu items built, %zu seen by the raw snapshots\n", built, items);
         items = built;
     }
@@ -144,6 +126,7 @@ void TreeBuild(TreeWindow& window) {
                 items, Median(job), raws, Median(raw), Median(insert), Median(job) / raws);
 }
 
+// A system-information line, a process heading, then processes of 40 modules up to lines lines.
 std::string WriteGeneratedReport(size_t lines) {
     char folder[MAX_PATH], path[MAX_PATH];
     GetTempPathA(MAX_PATH, folder);
@@ -152,10 +135,9 @@ std::string WriteGeneratedReport(size_t lines) {
     WriteReportLine(file, kCodeSystemInfo, "OS WINDOWS XP     Professional Edition",
                     "OS WINDOWS XP     Professional Edition|5.1.2600 Service Pack 2", "");
     WriteReportLine(file, kCodeSectionHeading, "PROCESS", nullptr, "");
-    size_t written = 3;
-    for (uint32_t process = 1; written < lines; ++process) {
+    for (size_t process = 1, written = 3; written < lines; ++process) {
         char extra[64];
-        std::snprintf(extra, sizeof extra, "%x||||||", process * 4);
+        std::snprintf(extra, sizeof extra, "%x||||||", static_cast<unsigned>(process * 4));
         WriteReportLine(file, kCodeRunningProcess, "explorer.exe", extra, kPrefixProcess);
         ++written;
         for (int m = 0; m < 40 && written < lines; ++m, ++written) {
@@ -170,36 +152,51 @@ std::string WriteGeneratedReport(size_t lines) {
     return path;
 }
 
-void ReportLoad(TreeWindow& window) {
+void ReportLoad(HWND tree) {
     const std::string path = WriteGeneratedReport(g_reportLines);
+    WIN32_FILE_ATTRIBUTE_DATA attributes = {};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes);
     std::vector<double> job, insert;
     size_t items = 0;
     for (int round = 0; round < g_rounds; ++round) {
-        auto* w = static_cast<WorkerJob*>(std::calloc(1, sizeof(WorkerJob)));
         auto* params = static_cast<LoadJobParams*>(std::calloc(1, sizeof(LoadJobParams)));
         HashTable* records = CreateTable(8, 0);
-        uint8_t view = 0;
         params->reportPath = NewText(path.c_str());
-        WIN32_FILE_ATTRIBUTE_DATA attributes = {};
-        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes);
         params->reportSize = attributes.nFileSizeLow;
-        params->tree = window.tree;
+        params->tree = tree;
         params->records = records;
-        w->kind = LoadReportView;
-        w->viewMode = &view;
-        w->params = params;
-        RunJobWithProgress(w);
-        FreeWorkerJob(w);
-        job.push_back(g_operationMs);
-        items = TreeView_GetCount(window.tree);
-        TreeView_DeleteAllItems(window.tree);
+        job.push_back(TimeJob(LoadReportView, params, nullptr));
+        items = TreeView_GetCount(tree);
+        TreeView_DeleteAllItems(tree);
         DestroyTable(records, 1);
-        insert.push_back(InsertPlainItems(window.tree, items));
+        insert.push_back(InsertPlainItems(tree, items));
     }
     DeleteFileA(path.c_str());
     std::printf("report load: %zu lines, %zu items; job %.1f ms; plain insertions %.1f ms; ratio %.2f\n",
                 g_reportLines, items, Median(job), Median(insert), Median(job) / Median(insert));
 }
+
+// The main window's template, whose tree the jobs fill, running one bench from its modal loop.
+class TreeWindow : public Dialog {
+public:
+    explicit TreeWindow(void (*run)(HWND tree)) : Dialog(IDD_MAIN), run_(run) {}
+
+protected:
+    BOOL OnInitDialog() override {
+        SetApplicationMainWindow(hwnd_);
+        PostMessageW(hwnd_, WM_APP + 1, 0, 0);
+        return TRUE;
+    }
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override {
+        if (message != WM_APP + 1) return Dialog::OnMessage(message, wParam, lParam, result);
+        run_(GetItem(IDC_TREE));
+        EndDialog(IDOK);
+        return true;
+    }
+
+private:
+    void (*run_)(HWND tree);
+};
 
 }  // namespace
 
@@ -231,19 +228,8 @@ int main(int argc, char** argv) {
         }
         CloseHandle(ready);
     }
-
-    const struct {
-        uint32_t kind;
-        void (*run)(TreeWindow&);
-    } benches[] = {{BuildProcessTree, TreeBuild}, {LoadReportView, ReportLoad}};
-    for (const auto& bench : benches) {
-        g_timedOperation = JobOperationTable()[bench.kind];
-        JobOperationTable()[bench.kind] = TimedOperation;
-        TreeWindow window;
-        window.run = bench.run;
-        window.DoModal();
-        JobOperationTable()[bench.kind] = g_timedOperation;
-    }
+    TreeWindow(TreeBuild).DoModal();
+    TreeWindow(ReportLoad).DoModal();
     for (PROCESS_INFORMATION& info : started) {
         TerminateProcess(info.hProcess, 0);
         CloseHandle(info.hProcess);

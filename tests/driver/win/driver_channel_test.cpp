@@ -5,9 +5,6 @@
 
 #include <windows.h>
 
-#include <cstring>
-#include <string>
-
 #include "driver/win/driver_channel.h"
 #include "inspect/os_family.h"
 #include "tests/support/probe_test_util.h"
@@ -16,30 +13,29 @@ namespace {
 
 using namespace probetest;
 
-bool ServiceExists() {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, kDriverServiceName, SERVICE_QUERY_STATUS) : nullptr;
-    if (service) CloseServiceHandle(service);
-    if (manager) CloseServiceHandle(manager);
-    return service != nullptr;
-}
-
+// The driver service's state; 0 when there is no such service.
 DWORD ServiceState() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE service = manager ? OpenServiceA(manager, kDriverServiceName, SERVICE_QUERY_STATUS) : nullptr;
     SERVICE_STATUS status = {};
-    if (service) QueryServiceStatus(service, &status);
-    if (service) CloseServiceHandle(service);
+    DWORD state = 0;
+    if (service) {
+        state = QueryServiceStatus(service, &status) ? status.dwCurrentState : ~DWORD{0};
+        CloseServiceHandle(service);
+    }
     if (manager) CloseServiceHandle(manager);
-    return status.dwCurrentState;
+    return state;
+}
+
+HANDLE OpenDevice() {
+    return CreateFileA(kDriverDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
 }
 
 bool DeviceOpens() {
-    HANDLE device = CreateFileA(kDriverDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (device == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(device);
-    return true;
+    HANDLE device = OpenDevice();
+    if (device != INVALID_HANDLE_VALUE) CloseHandle(device);
+    return device != INVALID_HANDLE_VALUE;
 }
 
 bool DriverFileExists() {
@@ -50,8 +46,7 @@ bool DriverFileExists() {
 // One request: its result, the bytes returned and the error.
 struct Answer {
     bool ok;
-    DWORD bytes;
-    DWORD error;
+    DWORD bytes, error;
 };
 Answer Send(HANDLE device, DWORD code, void* buffer, DWORD size) {
     DWORD bytes = 0;
@@ -60,11 +55,9 @@ Answer Send(HANDLE device, DWORD code, void* buffer, DWORD size) {
     return {ok, bytes, ok ? 0 : GetLastError()};
 }
 
-void CountRecord(void* count, const PortInfoRecord&) { ++*static_cast<int*>(count); }
-
 TEST(DriverChannel, InstalledDriverAnswersAndIsRemovedAtTeardown) {
     if (ExpectedFamily() != kOsWindowsDotNet) GTEST_SKIP() << "the driver is used on the NT family only";
-    ASSERT_FALSE(ServiceExists() || DeviceOpens() || DriverFileExists()) << "a driver is left from an earlier run";
+    ASSERT_FALSE(ServiceState() || DeviceOpens() || DriverFileExists()) << "a driver is left from an earlier run";
     {
         SystemProbe probe;
         ASSERT_NE(probe.driverDevice, INVALID_HANDLE_VALUE) << "the probe did not install and open the driver";
@@ -80,9 +73,7 @@ TEST(DriverChannel, InstalledDriverAnswersAndIsRemovedAtTeardown) {
         // Each request's status as Windows maps it to an error code.
         PortInfoRecord record = {};
         const struct {
-            DWORD code;
-            DWORD size;
-            DWORD error;
+            DWORD code, size, error;
         } failures[] = {
             {KV_IOCTL_READ_PORT_INFO, sizeof record, ERROR_INVALID_ADDRESS},  // no snapshot is held
             {KV_IOCTL_INIT_PORT_INFO, sizeof record, ERROR_GEN_FAILURE},      // no transport handle: unsuccessful
@@ -93,40 +84,36 @@ TEST(DriverChannel, InstalledDriverAnswersAndIsRemovedAtTeardown) {
         for (const auto& f : failures) {
             SCOPED_TRACE(f.code);
             const Answer a = Send(probe.driverDevice, f.code, &record, f.size);
-            EXPECT_FALSE(a.ok);
-            EXPECT_EQ(a.error, f.error);
-            EXPECT_EQ(a.bytes, 0u);
+            EXPECT_TRUE(!a.ok && a.error == f.error && a.bytes == 0u) << a.error;
         }
         EXPECT_TRUE(Send(probe.driverDevice, KV_IOCTL_DEINIT_PORT_INFO, &record, sizeof record).ok);
         EXPECT_TRUE(Send(probe.driverDevice, KV_IOCTL_DEINIT_PORT_INFO, &record, sizeof record).ok);
         int records = 0;
-        EXPECT_EQ(CollectPortRecords(probe.driverDevice, CountRecord, &records), -1);
+        EXPECT_EQ(CollectPortRecords(probe.driverDevice, [](void* n, const PortInfoRecord&) { ++*static_cast<int*>(n); },
+                                     &records), -1);
         EXPECT_EQ(records, 0);
 
         // The driver refuses to load when it cannot give its device the descriptor that
         // admits only Local System and the administrators, so its loading shows that the
         // security calls ran; Wine shows no DACL through a device handle, and the
         // descriptor's content is tested natively.
-        HANDLE second = CreateFileA(kDriverDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(second, INVALID_HANDLE_VALUE);
         // Each handle keeps its own state: a de-init on one leaves the other usable.
+        HANDLE second = OpenDevice();
+        ASSERT_NE(second, INVALID_HANDLE_VALUE);
         EXPECT_TRUE(Send(second, KV_IOCTL_DEINIT_PORT_INFO, &record, sizeof record).ok);
         CloseHandle(second);
         EXPECT_TRUE(Send(probe.driverDevice, KV_IOCTL_READ_VERSION, version, sizeof version).ok);
 
         // A second probe finds the driver running and leaves it running.
         {
-            SystemProbe second;
-            EXPECT_NE(second.driverDevice, INVALID_HANDLE_VALUE);
-            EXPECT_EQ(second.driverPreinstalled, 1);
+            SystemProbe again;
+            EXPECT_NE(again.driverDevice, INVALID_HANDLE_VALUE);
+            EXPECT_EQ(again.driverPreinstalled, 1);
         }
         EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
         EXPECT_TRUE(DeviceOpens());
     }
-    EXPECT_FALSE(ServiceExists());
-    EXPECT_FALSE(DeviceOpens());
-    EXPECT_FALSE(DriverFileExists());
+    EXPECT_FALSE(ServiceState() || DeviceOpens() || DriverFileExists());
 }
 
 TEST(DriverChannel, InstallsUnderWindowsDotNetServer) {
@@ -134,7 +121,7 @@ TEST(DriverChannel, InstallsUnderWindowsDotNetServer) {
     // Whatever the run left behind goes.
     HANDLE none = INVALID_HANDLE_VALUE;
     RemoveDriver(&none);
-    EXPECT_FALSE(ServiceExists());
+    EXPECT_EQ(ServiceState(), 0u);
 }
 
 }  // namespace

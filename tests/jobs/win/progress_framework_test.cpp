@@ -12,7 +12,7 @@ namespace {
 
 using testutil::WindowText;
 
-// What the fake operations saw, read by the test after the run.
+// What the operations saw, read by the test after the run.
 struct Observed {
     std::atomic<uint32_t> workerResult{99};
     std::atomic<bool> sawStop{false};
@@ -25,11 +25,17 @@ struct Observed {
 };
 Observed* g_seen = nullptr;
 
+// Records what the worker ends with.
+uint32_t Ends(bool sawStop, uint32_t result) {
+    g_seen->sawStop = sawStop;
+    g_seen->workerResult = result;
+    return result;
+}
+
 // Waits up to ms for a stop request; true when one was seen.
 bool WaitForStop(uint32_t* result, DWORD ms) {
-    for (DWORD waited = 0; waited < ms; waited += 10) {
+    for (DWORD waited = 0; waited < ms; waited += 10, Sleep(10)) {
         if (IsStopRequested(result)) return true;
-        Sleep(10);
     }
     return false;
 }
@@ -57,24 +63,8 @@ uint32_t ReportingOperation(WorkerJob* job) {
     PostMessageW(edit, WM_KEYUP, VK_RETURN, 0xC0000001);
     Sleep(500);
     g_seen->visibleAfterEnter = IsWindowVisible(dialog) != FALSE;
-    g_seen->sawStop = IsStopRequested(&result);
-    g_seen->workerResult = result;
-    return result;
-}
-
-// Sends JobFinished with wParam 0, then keeps working until it sees the stop request.
-uint32_t FinishedWithZeroOperation(WorkerJob* job) {
-    SendMessageW(job->progressWindow, JobFinished, 0, 0);
-    uint32_t result = JobSucceeded;
-    g_seen->sawStop = WaitForStop(&result, 10000);
-    g_seen->workerResult = result;
-    return result;
-}
-
-uint32_t ChecksForStaleStopOperation(WorkerJob*) {
-    uint32_t result = JobSucceeded;
-    g_seen->sawStop = WaitForStop(&result, 300);
-    return result;
+    const bool stopped = IsStopRequested(&result);
+    return Ends(stopped, result);
 }
 
 // Talks to a window of the interface thread; the first message presses Cancel, and the
@@ -87,16 +77,6 @@ LRESULT CALLBACK UiWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
                      reinterpret_cast<LPARAM>(GetDlgItem(progress, IDCANCEL)));
     }
     return 42;
-}
-
-uint32_t SendsToUiOperation(WorkerJob* job) {
-    SendMessageW(g_seen->uiWindow, WM_APP + 7, 1, reinterpret_cast<LPARAM>(job->progressWindow));
-    while (IsWindow(job->progressWindow)) Sleep(10);  // the command now waits for this thread
-    Sleep(100);
-    uint32_t result = SendMessageW(g_seen->uiWindow, WM_APP + 7, 2, 0) == 42 ? JobSucceeded : JobFailed;
-    g_seen->sawStop = IsStopRequested(&result);
-    g_seen->workerResult = result;
-    return result;
 }
 
 struct ProgressFrameworkTest : ::testing::Test {
@@ -146,14 +126,23 @@ TEST_F(ProgressFrameworkTest, FailedUnknownAndMissingJobs) {
 // A stop ends the worker with JobCancelled; its request does not outlive the wait, so a
 // second operation runs on. Another holder of the request's name stops a worker too.
 TEST_F(ProgressFrameworkTest, StopRequestLivesOnlyWhileTheWorkerIsStopped) {
-    EXPECT_EQ(Run(ListConnections, FinishedWithZeroOperation), JobCancelled);
+    // JobFinished with wParam 0 ends the dialog as a Cancel does.
+    EXPECT_EQ(Run(ListConnections, [](WorkerJob* job) -> uint32_t {
+                  SendMessageW(job->progressWindow, JobFinished, 0, 0);
+                  uint32_t result = JobSucceeded;
+                  const bool stopped = WaitForStop(&result, 10000);
+                  return Ends(stopped, result);
+              }), JobCancelled);
     EXPECT_TRUE(seen.sawStop.load());
     EXPECT_EQ(seen.workerResult.load(), JobCancelled);
     HANDLE stale = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kStopRequestName);
     EXPECT_EQ(stale, nullptr) << "the stop request outlived the wait";
     if (stale) CloseHandle(stale);
-    seen.sawStop = false;
-    EXPECT_EQ(Run(BuildProcessTree, ChecksForStaleStopOperation), JobSucceeded);
+    EXPECT_EQ(Run(BuildProcessTree, [](WorkerJob*) -> uint32_t {
+                  uint32_t result = JobSucceeded;
+                  const bool stopped = WaitForStop(&result, 300);
+                  return Ends(stopped, result);
+              }), JobSucceeded);
     EXPECT_FALSE(seen.sawStop.load());
 
     uint32_t result = 17;
@@ -176,7 +165,14 @@ TEST_F(ProgressFrameworkTest, CancelWhileWorkerSendsToUiThreadDoesNotDeadlock) {
     seen.uiWindow = CreateWindowW(wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                                   wc.hInstance, nullptr);
     ASSERT_NE(seen.uiWindow, nullptr);
-    EXPECT_EQ(Run(BuildProcessTree, SendsToUiOperation), JobCancelled);
+    EXPECT_EQ(Run(BuildProcessTree, [](WorkerJob* job) -> uint32_t {
+                  SendMessageW(g_seen->uiWindow, WM_APP + 7, 1, reinterpret_cast<LPARAM>(job->progressWindow));
+                  while (IsWindow(job->progressWindow)) Sleep(10);  // the command now waits for this thread
+                  Sleep(100);
+                  uint32_t result = SendMessageW(g_seen->uiWindow, WM_APP + 7, 2, 0) == 42 ? JobSucceeded : JobFailed;
+                  const bool stopped = IsStopRequested(&result);
+                  return Ends(stopped, result);
+              }), JobCancelled);
     EXPECT_TRUE(seen.sawStop.load());
     EXPECT_EQ(seen.workerResult.load(), JobCancelled);
     DestroyWindow(seen.uiWindow);
