@@ -18,6 +18,7 @@ struct LoadState {
     TreeBatch* batch;
     unsigned rangeShift;   // file offsets are shifted right by this for the bar's range
     uint64_t shownBytes;   // what the bar has been told
+    bool insertFailed;     // the tree refused items: the load stops as failed, not stopped
 };
 
 size_t ReadChunk(void* context, char* buffer, size_t size) {
@@ -30,7 +31,10 @@ size_t ReadChunk(void* context, char* buffer, size_t size) {
 
 int ReportProgress(void* context, uint64_t bytesConsumed) {
     auto* state = static_cast<LoadState*>(context);
-    if (!FlushTreeBatchIfDue(state->batch)) return 1;
+    if (!FlushTreeBatchIfDue(state->batch)) {
+        state->insertFailed = true;
+        return 1;
+    }
     const uint64_t shown = bytesConsumed >> state->rangeShift;
     const uint64_t delta = shown > state->shownBytes ? shown - state->shownBytes : 0;
     state->shownBytes = shown > state->shownBytes ? shown : state->shownBytes;
@@ -81,12 +85,13 @@ uint32_t LoadReport(WorkerJob* job, uint8_t resultingViewMode) {
     }
     RunOnInterfaceThread(progress, DeleteAllItems, params->tree);
 
-    LoadState state = {file, progress, CreateTreeBatch(params->tree, progress), shift, 0};
+    LoadState state = {file, progress, CreateTreeBatch(params->tree, progress), shift, 0, false};
     const ReportTreeSink sink = {&state, InsertItem};
     ReportPlacer* placer = state.batch ? CreateReportPlacer(&sink, params->records) : nullptr;
     if (placer) {
         const ReportReadOps ops = {&state, ReadChunk, ReportProgress};
         result = LoadReportLines(&ops, placer);
+        if (state.insertFailed) result = JobFailed;
         DestroyReportPlacer(placer);
     } else {
         result = JobFailed;
