@@ -18,10 +18,31 @@ void CopyVersionFields(const OSVERSIONINFOA& info, OsVersionQuery* out) {
     out->buildNumber = info.dwBuildNumber;
     std::memcpy(out->servicePack, info.szCSDVersion, sizeof out->servicePack);
 }
+
+using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW* info);
+
+// The kernel's version query, looked up by name: absent on the 9x family.
+void QueryTrueVersion(OsVersionQuery* out) {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const FARPROC found = ntdll ? GetProcAddress(ntdll, "RtlGetVersion") : nullptr;
+    if (!found) return;
+    RtlGetVersionFn query = nullptr;
+    static_assert(sizeof query == sizeof found, "entry points are code pointers");
+    std::memcpy(&query, &found, sizeof query);
+    OSVERSIONINFOW info;
+    std::memset(&info, 0, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+    if (query(&info) != 0) return;  // an NTSTATUS other than success
+    out->trueOk = true;
+    out->trueMajor = info.dwMajorVersion;
+    out->trueMinor = info.dwMinorVersion;
+    out->trueBuild = info.dwBuildNumber;
+}
 }  // namespace
 
 void QueryOsVersion(OsVersionQuery* out) {
     std::memset(out, 0, sizeof *out);
+    QueryTrueVersion(out);
 
     OSVERSIONINFOEXA extended;
     std::memset(&extended, 0, sizeof extended);
