@@ -17,16 +17,21 @@ namespace {
 // Slot 5: the autorun scan of each family.
 constexpr ScanAutorunsOp kNtAutorunScan = ScanAutorunsNt;
 constexpr ScanAutorunsOp kWin9xAutorunScan = ScanAutoruns9x;
+constexpr ScanAutorunsOp kNt6AutorunScan = ScanAutorunsNt6;
 // Slots 7 and 8: the direct call of an exported Ex table function (NT family), and
 // the plain-table route that finds the owners itself.
 constexpr ConnectionTableOp kUdpExRoute = GetUdpTableEx;
 constexpr ConnectionTableOp kTcpExRoute = GetTcpTableEx;
 constexpr ConnectionTableOp kUdpPlainRoute = GetUdpTablePlain;
 constexpr ConnectionTableOp kTcpPlainRoute = GetTcpTablePlain;
+// Slots 7 and 8 on NT 6 and later: the system's owner tables, IPv4 and IPv6.
+constexpr ConnectionTableOp kUdpOwnerTableRoute = GetUdpTableExtended;
+constexpr ConnectionTableOp kTcpOwnerTableRoute = GetTcpTableExtended;
 
 // What the report and the connection listing ask the table calls for.
 constexpr DWORD kConnectionTableFlags = 2;
-constexpr DWORD kAddressFamilyIpv4 = 2;  // AF_INET
+constexpr DWORD kAddressFamilyIpv4 = 2;   // AF_INET
+constexpr DWORD kAddressFamilyIpv6 = 23;  // AF_INET6
 
 template <typename Fn>
 Fn LookUp(HMODULE library, const char* name) {
@@ -66,11 +71,46 @@ SystemProbe::SystemProbe()
       module32Next(nullptr),
       allocateAndGetTcpTableFromStack(nullptr),
       allocateAndGetUdpTableFromStack(nullptr),
-      enumProcessModulesEx(nullptr) {
+      enumProcessModulesEx(nullptr),
+      getExtendedTcpTable(nullptr),
+      getExtendedUdpTable(nullptr),
+      ipv6Tables(0) {
     Initialize();
 }
 
 SystemProbe::~SystemProbe() { Teardown(); }
+
+void SystemProbe::BindPsapi() {
+    processLibrary = LoadLibraryA("psapi.dll");
+    if (!processLibrary) return;
+    listProcesses = ListProcessesPerfData;
+    listModules = ListModulesPsapi;
+    enumProcessModules = LookUp<EnumProcessModulesFn>(processLibrary, "EnumProcessModules");
+    getModuleFileNameExA = LookUp<GetModuleFileNameExAFn>(processLibrary, "GetModuleFileNameExA");
+    enumProcessModulesEx = LookUp<EnumProcessModulesExFn>(processLibrary, "EnumProcessModulesEx");
+    findModulePath = FindModulePathPsapi;
+    scanAutoruns = kNtAutorunScan;
+    getProcessMemoryInfo = LookUp<GetProcessMemoryInfoFn>(processLibrary, "GetProcessMemoryInfo");
+    getModuleInformation = LookUp<GetModuleInformationFn>(processLibrary, "GetModuleInformation");
+    writeProcessBlock = WriteProcessBlockPsapi;
+    countProcessItems = CountProcessItemsPerfData;
+}
+
+void SystemProbe::BindToolHelp(ScanAutorunsOp scan) {
+    processLibrary = LoadLibraryA("kernel32.dll");
+    if (!processLibrary) return;
+    listProcesses = ListProcessesToolHelp;
+    listModules = ListModulesToolHelp;
+    findModulePath = FindModulePathToolHelp;
+    createToolhelp32Snapshot = LookUp<CreateToolhelp32SnapshotFn>(processLibrary, "CreateToolhelp32Snapshot");
+    process32First = LookUp<Process32Fn>(processLibrary, "Process32First");
+    process32Next = LookUp<Process32Fn>(processLibrary, "Process32Next");
+    module32First = LookUp<Module32Fn>(processLibrary, "Module32First");
+    module32Next = LookUp<Module32Fn>(processLibrary, "Module32Next");
+    scanAutoruns = scan;
+    writeProcessBlock = WriteProcessBlockToolHelp;
+    countProcessItems = CountProcessItemsToolHelp;
+}
 
 void SystemProbe::Initialize() {
     Teardown();
@@ -79,21 +119,19 @@ void SystemProbe::Initialize() {
     ipLibrary = LoadLibraryA("iphlpapi.dll");
     const int32_t family = DetectOsFamily(nullptr, nullptr);
 
-    if (family > kOsUnknown) {
-        processLibrary = LoadLibraryA("psapi.dll");
-        if (processLibrary) {
-            listProcesses = ListProcessesPerfData;
-            listModules = ListModulesPsapi;
-            enumProcessModules = LookUp<EnumProcessModulesFn>(processLibrary, "EnumProcessModules");
-            getModuleFileNameExA = LookUp<GetModuleFileNameExAFn>(processLibrary, "GetModuleFileNameExA");
-            enumProcessModulesEx = LookUp<EnumProcessModulesExFn>(processLibrary, "EnumProcessModulesEx");
-            findModulePath = FindModulePathPsapi;
-            scanAutoruns = kNtAutorunScan;
-            getProcessMemoryInfo = LookUp<GetProcessMemoryInfoFn>(processLibrary, "GetProcessMemoryInfo");
-            getModuleInformation = LookUp<GetModuleInformationFn>(processLibrary, "GetModuleInformation");
-            writeProcessBlock = WriteProcessBlockPsapi;
-            countProcessItems = CountProcessItemsPerfData;
+    if (family == kOsWindowsNt6) {
+        // The system's tables carry the owners, and an unsigned driver cannot load on
+        // current x64 systems: no driver here.
+        BindToolHelp(kNt6AutorunScan);
+        if (ipLibrary) {
+            getExtendedTcpTable = LookUp<GetExtendedTableFn>(ipLibrary, "GetExtendedTcpTable");
+            getExtendedUdpTable = LookUp<GetExtendedTableFn>(ipLibrary, "GetExtendedUdpTable");
+            if (getExtendedTcpTable) getTcpConnectionTable = kTcpOwnerTableRoute;
+            if (getExtendedUdpTable) getUdpConnectionTable = kUdpOwnerTableRoute;
+            ipv6Tables = 1;
         }
+    } else if (family > kOsUnknown) {
+        BindPsapi();
         if (ipLibrary) {
             allocateAndGetTcpExTableFromStack =
                 LookUp<AllocateAndGetExTableFn>(ipLibrary, "AllocateAndGetTcpExTableFromStack");
@@ -116,20 +154,7 @@ void SystemProbe::Initialize() {
         }
         OpenDriverChannel(*this);
     } else if (family < kOsUnknown) {
-        processLibrary = LoadLibraryA("kernel32.dll");
-        if (processLibrary) {
-            listProcesses = ListProcessesToolHelp;
-            listModules = ListModulesToolHelp;
-            findModulePath = FindModulePathToolHelp;
-            createToolhelp32Snapshot = LookUp<CreateToolhelp32SnapshotFn>(processLibrary, "CreateToolhelp32Snapshot");
-            process32First = LookUp<Process32Fn>(processLibrary, "Process32First");
-            process32Next = LookUp<Process32Fn>(processLibrary, "Process32Next");
-            module32First = LookUp<Module32Fn>(processLibrary, "Module32First");
-            module32Next = LookUp<Module32Fn>(processLibrary, "Module32Next");
-            scanAutoruns = kWin9xAutorunScan;
-            writeProcessBlock = WriteProcessBlockToolHelp;
-            countProcessItems = CountProcessItemsToolHelp;
-        }
+        BindToolHelp(kWin9xAutorunScan);
         if (ipLibrary) {
             allocateAndGetTcpTableFromStack =
                 LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetTcpTableFromStack");
@@ -171,6 +196,9 @@ void SystemProbe::Teardown() {
     allocateAndGetTcpTableFromStack = nullptr;
     allocateAndGetUdpTableFromStack = nullptr;
     enumProcessModulesEx = nullptr;
+    getExtendedTcpTable = nullptr;
+    getExtendedUdpTable = nullptr;
+    ipv6Tables = 0;
 
     // A driver that this run installed is removed; one that was running before stays
     // running, and only its device handle is closed.
@@ -229,6 +257,16 @@ bool SystemProbe::QueryTcpTable(void** tableOut, HashTable* processTable) {
 bool SystemProbe::QueryUdpTable(void** tableOut, HashTable* processTable) {
     if (!getUdpConnectionTable) return false;
     return GetUdpConnectionTable(processTable, tableOut, TRUE, GetProcessHeap(), kConnectionTableFlags, kAddressFamilyIpv4) == 0;
+}
+
+bool SystemProbe::QueryTcp6Table(void** tableOut, HashTable* processTable) {
+    if (!getTcpConnectionTable || !ipv6Tables) return false;
+    return GetTcpConnectionTable(processTable, tableOut, TRUE, GetProcessHeap(), kConnectionTableFlags, kAddressFamilyIpv6) == 0;
+}
+
+bool SystemProbe::QueryUdp6Table(void** tableOut, HashTable* processTable) {
+    if (!getUdpConnectionTable || !ipv6Tables) return false;
+    return GetUdpConnectionTable(processTable, tableOut, TRUE, GetProcessHeap(), kConnectionTableFlags, kAddressFamilyIpv6) == 0;
 }
 
 BOOL SystemProbe::EnumProcessModules(HANDLE process, HMODULE* handles, DWORD byteSize, DWORD* bytesNeeded) {

@@ -118,6 +118,37 @@ TEST(ConnectionFormat, TextsOfAddressesPortsAndStates) {
     EXPECT_STREQ(FormatAddress(0x0101A8C0, 5, text, 6), "192.1");
 }
 
+TEST(ConnectionFormat, Ipv6TextForm) {
+    const struct {
+        Ipv6Bytes address;
+        uint32_t state;
+        const char* text;
+    } cases[] = {
+        {{0, 0, 0, 0, 0, 0, 0, 0}, 5, "::"},
+        {{0, 0, 0, 0, 0, 0, 0, 1}, 5, "::1"},
+        {{0x2001, 0xDB8, 0, 0, 0, 0, 0, 1}, 5, "2001:db8::1"},
+        {{0x2001, 0xDB8, 0, 0, 1, 0, 0, 1}, 11, "2001:db8::1:0:0:1"},    // the first of equal runs
+        {{0x2001, 0, 0, 1, 0, 0, 0, 1}, 5, "2001:0:0:1::1"},             // the longest run
+        {{0x2001, 0xDB8, 0, 1, 1, 1, 1, 1}, 5, "2001:db8:0:1:1:1:1:1"},  // one zero group stays
+        {{0xFE80, 0, 0, 0, 0x2AA, 0xFF, 0xFE9A, 0x4CA2}, 5, "fe80::2aa:ff:fe9a:4ca2"},
+        {{0x2001, 0xDB8, 0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD, 0xEEEE, 0}, 5, "2001:db8:aaaa:bbbb:cccc:dddd:eeee:0"},
+        {{0, 0, 0, 0, 0, 0xFFFF, 0xC000, 0x0201}, 5, "::ffff:192.0.2.1"},  // IPv4-mapped
+        {{0, 0, 0, 0, 0, 0, 0xC000, 0x0201}, 5, "::c000:201"},             // compatible: not dotted
+        {{0x64, 0xFF9B, 0, 0, 0, 0, 0xC000, 0x0201}, 5, "64:ff9b::c000:201"},
+        {{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}, 5,
+         "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
+        {{0x2001, 0xDB8, 0, 0, 0, 0, 0, 1}, 2, "*"},
+    };
+    for (const auto& c : cases) {
+        char text[kAddressTextSize];
+        EXPECT_STREQ(FormatAddress(Ipv6Address(c.address.bytes), c.state, text, sizeof text), c.text);
+    }
+    char cut[8];
+    EXPECT_STREQ(FormatAddress(Ipv6Address(Ipv6Bytes{0x2001, 0xDB8, 0, 0, 0, 0, 0, 1}.bytes), 5, cut, sizeof cut),
+                 "2001:db");
+    EXPECT_STREQ(FormatAddress(Ipv4Address(0x0101A8C0), 5, cut, sizeof cut), "192.168");
+}
+
 TEST(ConnectionNames, LooksEachDistinctAddressUpOnceAndKeepsTheAnswers) {
     NameService service;
     service.hosts = {{0x0A00000A, "ten.example"}, {0x0B00000B, std::string(300, 'h')}};
@@ -165,53 +196,74 @@ TEST(ConnectionNames, ThousandSilentAddressesTakeOneDeadline) {
     EXPECT_LE(silent.hostCalls.load(), static_cast<int>(kLookupThreads));
 }
 
-TEST(ConnectionLine, WritesTheRowWithItsApplicationAndDetails) {
+// Rows of the four owner tables, as the system's tables of current systems give them,
+// to report lines: the owner's application and details, or "???" without an owner.
+TEST(ConnectionLine, OwnerTableRowsOfEveryKindToLines) {
     NameService service;
     service.hosts = {{0x0B00000B, "remote.example"}};
     ConnectionNames names(service.ops, "myhost");
     const NetAddress remote = Ipv4Address(0x0B00000B);
     names.Resolve(&remote, 1, nullptr, nullptr);
     Owners owners;
-    const TcpOwnerRow established{5, 0x0100007F, 0x1900, 0x0B00000B, 0xD204, 44};
-    const TcpOwnerRow listening{2, 0, 0x5000, 0, 0, 0};
-    const UdpOwnerRow udp{0, 0x3500, 44};
-    const std::string listeningLine = "2c910901|TCP|myhost|0.0.0.0|80 (" + LongServiceName().substr(0, kServiceNameSize - 1) +
-                                      ")|*|*|*|LISTENING|???|details of  for 0\r\n";
+    const Ipv6Bytes loopback{0, 0, 0, 0, 0, 0, 0, 1}, any{0, 0, 0, 0, 0, 0, 0, 0}, doc{0x2001, 0xDB8, 0, 0, 0, 0, 0, 7};
+    Tcp6OwnerRow tcp6[2] = {};
+    std::memcpy(tcp6[0].localAddress, loopback.bytes, 16);
+    std::memcpy(tcp6[0].remoteAddress, doc.bytes, 16);
+    tcp6[0].localPort = 0x1900;
+    tcp6[0].remotePort = 0xD204;
+    tcp6[0].state = 5;
+    tcp6[0].owner = 46;
+    std::memcpy(tcp6[1].localAddress, any.bytes, 16);
+    tcp6[1].localScopeId = 9;
+    tcp6[1].localPort = 0x5000;
+    tcp6[1].state = 2;
+    Udp6OwnerRow udp6 = {};
+    std::memcpy(udp6.localAddress, doc.bytes, 16);
+    udp6.localPort = 0x3500;
+    udp6.owner = 47;
+    TableBlock tcp = TcpTable({{5, 0x0100007F, 0x1900, 0x0B00000B, 0xD204, 44}, {2, 0, 0x5000, 0, 0, 0}});
+    TableBlock udp = UdpTable({{0, 0x3500, 44}});
+    TableBlock tcp6Table = MakeTable(std::vector<Tcp6OwnerRow>(tcp6, tcp6 + 2));
+    TableBlock udp6Table = MakeTable(std::vector<Udp6OwnerRow>{udp6});
+    const std::string service80 = "80 (" + LongServiceName().substr(0, kServiceNameSize - 1) + ")";
     const struct {
-        const void* row;
-        bool tcp;
-        uint32_t filter;
-        const char* line;  // null: nothing written
+        const TableBlock& table;
+        ConnectionKind kind;
+        uint32_t index, filter;
+        std::string line;  // "": nothing written
     } cases[] = {
-        {&established, true, 0,
+        {tcp, kConnectionTcp, 0, 0,
          "2c910901|TCP|myhost|127.0.0.1|25 (smtp)|remote.example|11.0.0.11|1234|ESTABLISHED|C:\\APP44.EXE|"
          "details of C:\\APP44.EXE for 44\r\n"},
-        {&listening, true, 0, listeningLine.c_str()},
-        {&udp, false, 44, "2c910901|UDP|myhost|0.0.0.0|53|*|*|*|*|C:\\APP44.EXE|details of C:\\APP44.EXE for 44\r\n"},
-        {&established, true, 45, nullptr},
-        {&listening, true, 44, nullptr},
+        {tcp, kConnectionTcp, 1, 0, "2c910901|TCP|myhost|0.0.0.0|" + service80 + "|*|*|*|LISTENING|???|details of  for 0\r\n"},
+        {udp, kConnectionUdp, 0, 44, "2c910901|UDP|myhost|0.0.0.0|53|*|*|*|*|C:\\APP44.EXE|details of C:\\APP44.EXE for 44\r\n"},
+        {tcp6Table, kConnectionTcp6, 0, 0,
+         "2c910901|TCP6|myhost|::1|25 (smtp)|*|2001:db8::7|1234|ESTABLISHED|C:\\APP46.EXE|details of C:\\APP46.EXE for 46\r\n"},
+        {tcp6Table, kConnectionTcp6, 1, 0, "2c910901|TCP6|myhost|::|" + service80 + "|*|*|*|LISTENING|???|details of  for 0\r\n"},
+        {udp6Table, kConnectionUdp6, 0, 47,
+         "2c910901|UDP6|*|2001:db8::7|53|*|*|*|*|C:\\APP47.EXE|details of C:\\APP47.EXE for 47\r\n"},
+        {tcp, kConnectionTcp, 0, 45, ""},
+        {tcp6Table, kConnectionTcp6, 1, 44, ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.line ? c.line : "filtered");
+        SCOPED_TRACE(c.line);
         MemoryStream out;
-        EXPECT_TRUE(WriteConnectionLine(names, owners.ops, nullptr, out.stream, c.row, c.tcp, c.filter));
-        EXPECT_EQ(out.Text(), c.line ? c.line : "");
+        const ConnectionRow row = ConnectionRowAt(c.table.block.data(), c.kind, c.index);
+        EXPECT_TRUE(WriteConnectionLine(names, owners.ops, nullptr, out.stream, row, c.filter));
+        EXPECT_EQ(out.Text(), c.line);
     }
-    MemoryStream out;
-    EXPECT_FALSE(WriteConnectionLine(names, owners.ops, nullptr, nullptr, &udp, false, 0));
-    EXPECT_FALSE(WriteConnectionLine(names, owners.ops, nullptr, out.stream, nullptr, false, 0));
-}
+    EXPECT_FALSE(WriteConnectionLine(names, owners.ops, nullptr, nullptr, ConnectionRowAt(udp.block.data(), kConnectionUdp, 0), 0));
 
-TEST(ConnectionLine, HostAddressesOfATable) {
-    TableBlock tcp = TcpTable({{2, 1, 0, 9, 0, 0}, {5, 2, 0, 3, 0, 0}});
-    TableBlock udp = UdpTable({{4, 0, 0}});
+    // The addresses whose names the rows show: not the remote side of a listening row.
     std::vector<NetAddress> addresses;
-    CollectHostAddresses(tcp.block.data(), true, &addresses);
-    CollectHostAddresses(udp.block.data(), false, &addresses);
-    CollectHostAddresses(nullptr, false, &addresses);
-    std::vector<uint8_t> first;
-    for (const NetAddress& a : addresses) first.push_back(a.bytes[0]);
-    EXPECT_EQ(first, (std::vector<uint8_t>{1, 2, 3, 4}));
+    CollectHostAddresses(tcp.block.data(), kConnectionTcp, &addresses);
+    CollectHostAddresses(tcp6Table.block.data(), kConnectionTcp6, &addresses);
+    CollectHostAddresses(udp6Table.block.data(), kConnectionUdp6, &addresses);
+    CollectHostAddresses(nullptr, kConnectionUdp, &addresses);
+    ASSERT_EQ(addresses.size(), 7u);
+    EXPECT_EQ(addresses[1].bytes[0], 11);
+    EXPECT_EQ(addresses[6].family, kFamilyIpv6);
+    EXPECT_EQ(addresses[6].bytes[15], 7);
 }
 
 }  // namespace
