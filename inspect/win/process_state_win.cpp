@@ -1,9 +1,13 @@
 #include "inspect/win/process_state_win.h"
 
+#include <cstring>
+
 #include "inspect/win/snapshots_win.h"
 #include "inspect/win/system_probe.h"
 
 namespace {
+
+using CheckTokenMembershipFn = BOOL(WINAPI*)(HANDLE token, PSID group, BOOL* member);
 
 // 1 when a fresh snapshot lists the process, 0 when it does not, -1 without a snapshot.
 int ListedInSnapshot(SystemProbe* probe, uint32_t processId) {
@@ -31,4 +35,23 @@ bool IsProcessRunning(SystemProbe* probe, uint32_t processId, DWORD queryAccess)
     const bool ended = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
     CloseHandle(process);
     return !ended;
+}
+
+bool HasAdministratorRights() {
+    const HMODULE advapi32 = GetModuleHandleA("advapi32.dll");
+    const FARPROC found = advapi32 ? GetProcAddress(advapi32, "CheckTokenMembership") : nullptr;
+    if (!found) return true;
+    CheckTokenMembershipFn check = nullptr;
+    static_assert(sizeof check == sizeof found, "entry points are code pointers");
+    std::memcpy(&check, &found, sizeof check);
+    SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                                  0, &administrators)) {
+        return true;
+    }
+    BOOL member = FALSE;
+    const bool checked = check(nullptr, administrators, &member) != FALSE;
+    FreeSid(administrators);
+    return !checked || member;
 }

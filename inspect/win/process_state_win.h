@@ -1,6 +1,7 @@
 // Whether a process still runs, as current Windows tells it to a program that may lack
 // administrator rights: such a program is refused full rights to many processes that
-// run, so a failed open says nothing about a process's end.
+// run, so a failed open says nothing about a process's end. And whether the program
+// has those rights.
 #pragma once
 
 #include <windows.h>
@@ -19,3 +20,8 @@ constexpr DWORD kLimitedQueryAccess = 0x1000;
 // without ToolHelp entry points) the exit code decides, and of a process that cannot
 // be opened, an access refusal says it runs. queryAccess is for tests.
 bool IsProcessRunning(SystemProbe* probe, uint32_t processId, DWORD queryAccess = kLimitedQueryAccess);
+
+// True when the program runs with administrator rights: its token is a member of the
+// administrators group (on current systems, an elevated token). Also true where the
+// question cannot be asked (NT 4, which lacks the membership check, or a failed check).
+bool HasAdministratorRights();
