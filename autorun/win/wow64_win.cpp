@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include "inspect/win/entry_points.h"
 
 namespace {
 
@@ -12,12 +12,7 @@ using RevertRedirectionFn = BOOL(WINAPI*)(void* state);
 
 template <typename Fn>
 Fn Kernel32Entry(const char* name) {
-    Fn entry = nullptr;
-    const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    const FARPROC found = kernel32 ? GetProcAddress(kernel32, name) : nullptr;
-    static_assert(sizeof entry == sizeof found, "entry points are code pointers");
-    std::memcpy(&entry, &found, sizeof entry);
-    return entry;
+    return LookUpLoadedEntry<Fn>("kernel32.dll", name);
 }
 
 // A 32-bit process on 64-bit Windows; absent before XP, where there is no WOW64.

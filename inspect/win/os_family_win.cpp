@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "inspect/win/entry_points.h"
+
 static_assert(sizeof(OSVERSIONINFOEXA) == 156, "extended version structure");
 static_assert(sizeof(OSVERSIONINFOA) == 148, "short version structure");
 static_assert(sizeof(OsVersionQuery::servicePack) == sizeof(OSVERSIONINFOA::szCSDVersion),
@@ -23,12 +25,8 @@ using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW* info);
 
 // The kernel's version query, looked up by name: absent on the 9x family.
 void QueryTrueVersion(OsVersionQuery* out) {
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    const FARPROC found = ntdll ? GetProcAddress(ntdll, "RtlGetVersion") : nullptr;
-    if (!found) return;
-    RtlGetVersionFn query = nullptr;
-    static_assert(sizeof query == sizeof found, "entry points are code pointers");
-    std::memcpy(&query, &found, sizeof query);
+    const auto query = LookUpLoadedEntry<RtlGetVersionFn>("ntdll.dll", "RtlGetVersion");
+    if (!query) return;
     OSVERSIONINFOW info;
     std::memset(&info, 0, sizeof info);
     info.dwOSVersionInfoSize = sizeof info;

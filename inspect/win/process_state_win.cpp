@@ -1,7 +1,6 @@
 #include "inspect/win/process_state_win.h"
 
-#include <cstring>
-
+#include "inspect/win/entry_points.h"
 #include "inspect/win/snapshots_win.h"
 #include "inspect/win/system_probe.h"
 
@@ -38,12 +37,8 @@ bool IsProcessRunning(SystemProbe* probe, uint32_t processId, DWORD queryAccess)
 }
 
 bool HasAdministratorRights() {
-    const HMODULE advapi32 = GetModuleHandleA("advapi32.dll");
-    const FARPROC found = advapi32 ? GetProcAddress(advapi32, "CheckTokenMembership") : nullptr;
-    if (!found) return true;
-    CheckTokenMembershipFn check = nullptr;
-    static_assert(sizeof check == sizeof found, "entry points are code pointers");
-    std::memcpy(&check, &found, sizeof check);
+    const auto check = LookUpLoadedEntry<CheckTokenMembershipFn>("advapi32.dll", "CheckTokenMembership");
+    if (!check) return true;
     SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
     PSID administrators = nullptr;
     if (!AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,

@@ -5,6 +5,7 @@
 #include "autorun/win/autorun_win.h"
 #include "driver/win/driver_channel.h"
 #include "inspect/os_family.h"
+#include "inspect/win/entry_points.h"
 #include "inspect/win/modules_win.h"
 #include "inspect/win/os_family_win.h"
 #include "inspect/win/processes_win.h"
@@ -32,16 +33,6 @@ constexpr ConnectionTableOp kTcpOwnerTableRoute = GetTcpTableExtended;
 constexpr DWORD kConnectionTableFlags = 2;
 constexpr DWORD kAddressFamilyIpv4 = 2;   // AF_INET
 constexpr DWORD kAddressFamilyIpv6 = 23;  // AF_INET6
-
-template <typename Fn>
-Fn LookUp(HMODULE library, const char* name) {
-    Fn entry = nullptr;
-    if (!library) return entry;
-    const FARPROC found = GetProcAddress(library, name);
-    static_assert(sizeof entry == sizeof found, "entry points are code pointers");
-    std::memcpy(&entry, &found, sizeof entry);
-    return entry;
-}
 
 }  // namespace
 
@@ -85,13 +76,13 @@ void SystemProbe::BindPsapi() {
     if (!processLibrary) return;
     listProcesses = ListProcessesPerfData;
     listModules = ListModulesPsapi;
-    enumProcessModules = LookUp<EnumProcessModulesFn>(processLibrary, "EnumProcessModules");
-    getModuleFileNameExA = LookUp<GetModuleFileNameExAFn>(processLibrary, "GetModuleFileNameExA");
-    enumProcessModulesEx = LookUp<EnumProcessModulesExFn>(processLibrary, "EnumProcessModulesEx");
+    enumProcessModules = LookUpEntry<EnumProcessModulesFn>(processLibrary, "EnumProcessModules");
+    getModuleFileNameExA = LookUpEntry<GetModuleFileNameExAFn>(processLibrary, "GetModuleFileNameExA");
+    enumProcessModulesEx = LookUpEntry<EnumProcessModulesExFn>(processLibrary, "EnumProcessModulesEx");
     findModulePath = FindModulePathPsapi;
     scanAutoruns = kNtAutorunScan;
-    getProcessMemoryInfo = LookUp<GetProcessMemoryInfoFn>(processLibrary, "GetProcessMemoryInfo");
-    getModuleInformation = LookUp<GetModuleInformationFn>(processLibrary, "GetModuleInformation");
+    getProcessMemoryInfo = LookUpEntry<GetProcessMemoryInfoFn>(processLibrary, "GetProcessMemoryInfo");
+    getModuleInformation = LookUpEntry<GetModuleInformationFn>(processLibrary, "GetModuleInformation");
     writeProcessBlock = WriteProcessBlockPsapi;
     countProcessItems = CountProcessItemsPerfData;
 }
@@ -102,11 +93,11 @@ void SystemProbe::BindToolHelp(ScanAutorunsOp scan) {
     listProcesses = ListProcessesToolHelp;
     listModules = ListModulesToolHelp;
     findModulePath = FindModulePathToolHelp;
-    createToolhelp32Snapshot = LookUp<CreateToolhelp32SnapshotFn>(processLibrary, "CreateToolhelp32Snapshot");
-    process32First = LookUp<Process32Fn>(processLibrary, "Process32First");
-    process32Next = LookUp<Process32Fn>(processLibrary, "Process32Next");
-    module32First = LookUp<Module32Fn>(processLibrary, "Module32First");
-    module32Next = LookUp<Module32Fn>(processLibrary, "Module32Next");
+    createToolhelp32Snapshot = LookUpEntry<CreateToolhelp32SnapshotFn>(processLibrary, "CreateToolhelp32Snapshot");
+    process32First = LookUpEntry<Process32Fn>(processLibrary, "Process32First");
+    process32Next = LookUpEntry<Process32Fn>(processLibrary, "Process32Next");
+    module32First = LookUpEntry<Module32Fn>(processLibrary, "Module32First");
+    module32Next = LookUpEntry<Module32Fn>(processLibrary, "Module32Next");
     scanAutoruns = scan;
     writeProcessBlock = WriteProcessBlockToolHelp;
     countProcessItems = CountProcessItemsToolHelp;
@@ -124,8 +115,8 @@ void SystemProbe::Initialize() {
         // current x64 systems: no driver here.
         BindToolHelp(kNt6AutorunScan);
         if (ipLibrary) {
-            getExtendedTcpTable = LookUp<GetExtendedTableFn>(ipLibrary, "GetExtendedTcpTable");
-            getExtendedUdpTable = LookUp<GetExtendedTableFn>(ipLibrary, "GetExtendedUdpTable");
+            getExtendedTcpTable = LookUpEntry<GetExtendedTableFn>(ipLibrary, "GetExtendedTcpTable");
+            getExtendedUdpTable = LookUpEntry<GetExtendedTableFn>(ipLibrary, "GetExtendedUdpTable");
             if (getExtendedTcpTable) getTcpConnectionTable = kTcpOwnerTableRoute;
             if (getExtendedUdpTable) getUdpConnectionTable = kUdpOwnerTableRoute;
             ipv6Tables = 1;
@@ -134,21 +125,21 @@ void SystemProbe::Initialize() {
         BindPsapi();
         if (ipLibrary) {
             allocateAndGetTcpExTableFromStack =
-                LookUp<AllocateAndGetExTableFn>(ipLibrary, "AllocateAndGetTcpExTableFromStack");
+                LookUpEntry<AllocateAndGetExTableFn>(ipLibrary, "AllocateAndGetTcpExTableFromStack");
             if (allocateAndGetTcpExTableFromStack) {
                 getTcpConnectionTable = kTcpExRoute;
             } else {
                 allocateAndGetTcpTableFromStack =
-                    LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetTcpTableFromStack");
+                    LookUpEntry<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetTcpTableFromStack");
                 getTcpConnectionTable = kTcpPlainRoute;
             }
             allocateAndGetUdpExTableFromStack =
-                LookUp<AllocateAndGetExTableFn>(ipLibrary, "AllocateAndGetUdpExTableFromStack");
+                LookUpEntry<AllocateAndGetExTableFn>(ipLibrary, "AllocateAndGetUdpExTableFromStack");
             if (allocateAndGetUdpExTableFromStack) {
                 getUdpConnectionTable = kUdpExRoute;
             } else {
                 allocateAndGetUdpTableFromStack =
-                    LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetUdpTableFromStack");
+                    LookUpEntry<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetUdpTableFromStack");
                 getUdpConnectionTable = kUdpPlainRoute;
             }
         }
@@ -157,9 +148,9 @@ void SystemProbe::Initialize() {
         BindToolHelp(kWin9xAutorunScan);
         if (ipLibrary) {
             allocateAndGetTcpTableFromStack =
-                LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetTcpTableFromStack");
+                LookUpEntry<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetTcpTableFromStack");
             allocateAndGetUdpTableFromStack =
-                LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetUdpTableFromStack");
+                LookUpEntry<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetUdpTableFromStack");
             getTcpConnectionTable = kTcpPlainRoute;
             getUdpConnectionTable = kUdpPlainRoute;
         }
