@@ -1,5 +1,5 @@
-// Registry and INI texts from the input, planted in an in-memory system and scanned by
-// both families with a stop at a step the input chooses. Records are separated by
+// Registry, INI and task texts from the input, planted in an in-memory system and scanned
+// by every family with a stop at a step the input chooses. Records are separated by
 // "\n"; the first byte of a record says where its text goes, a "=" splits name from data.
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +15,7 @@ void Plant(FakeAutorun& f, char kind, const std::string& name, const std::string
     const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
     switch (kind) {
         case 'v': f.SetValue(kHiveLocalMachine, run, name, data); break;
+        case 'y': f.SetValue(kHiveLocalMachine32, run, name, data); break;
         case 'x': f.SetValue(kHiveCurrentUser, run, name, data, kRegistryExpandString); break;
         case 'w': f.SetValue(kHiveLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\" + name, "v", data); break;
         case 'k': f.SetValue(kHiveClassesRoot, name, "", data), lastType = name; break;
@@ -29,6 +30,10 @@ void Plant(FakeAutorun& f, char kind, const std::string& name, const std::string
                        "startup", data);
             break;
         case 'l': f.AddLink("C:\\All\\" + name + ".lnk", {data, name}); break;
+        case 'o':
+            f.SetValue(kHiveLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx\\" + name, "1", data);
+            break;
+        case 't': f.taskRoot.subfolders.push_back({"\\" + name, {{name, {{data, name}}}}, {}, true}); break;
         default: f.AddEntry("C:\\All\\" + name, kind == 'd'); break;
     }
 }
@@ -58,14 +63,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const AutorunSystem system = f.System();
         std::free(LongPathOf(&system, name.c_str()));
     }
-    const AutorunSystem system = f.System();
-    for (AutorunFamily family : {kAutorunNtFamily, kAutorun9xFamily}) {
+    for (AutorunFamily family : {kAutorunNtFamily, kAutorun9xFamily, kAutorunNt6Family}) {
+        const AutorunSystem system = f.System(family == kAutorunNt6Family);
         f.steps = 0;
         f.stopAtStep = data[1];
         uint32_t status = 0;
         CaptureLines(f, [&](FILE* stream) { status = ScanAutoruns(&system, &f.progress, stream, family); });
         const bool stopped = f.stopAtStep != 0 && f.steps >= f.stopAtStep;
-        if (status != (stopped ? 3u : 0u) || f.openKeys || f.openSearches || f.openLinks || f.comDepth || f.liveCopies) {
+        if (status != (stopped ? 3u : 0u) || f.openKeys || f.openSearches || f.openLinks || f.comDepth || f.liveCopies ||
+            f.openTaskFolders || f.redirectionOff) {
             std::abort();
         }
     }
