@@ -1,10 +1,25 @@
-// Sizes at 96 DPI scaled to a window's DPI, from GetDpiForWindow where the system has it
-// and from the window's device context where it has not.
+// The manifest the program carries (the test programs carry it too): common controls 6
+// and DPI awareness take effect (that the system reports its own version is checked
+// with the OS detection). And sizes at 96 DPI scaled to a window's DPI, from
+// GetDpiForWindow where the system has it and from the window's device context where
+// it has not.
 #include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
 
 #include "ui/dpi.h"
 
 namespace {
+
+TEST(Manifest, CommonControlsSixAndDpiAwareness) {
+    // The common controls are the assembly of version 6 that the manifest names.
+    wchar_t module[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(GetModuleHandleW(L"comctl32.dll"), module, MAX_PATH), 0u);
+    EXPECT_NE(std::wstring(module).find(L"common-controls_6595b64144ccf1df_6."), std::wstring::npos);
+    EXPECT_TRUE(IsProcessDPIAware());
+}
 
 UINT WINAPI HighDpi(HWND) { return 144; }
 UINT WINAPI NoAnswer(HWND) { return 0; }
