@@ -81,32 +81,23 @@ DWORD WINAPI FailingExTable(void** table, BOOL, HANDLE, DWORD, DWORD) {
 }
 DWORD WINAPI FailingOwnerTable(void*, DWORD*, BOOL, ULONG, DWORD, ULONG) { return ERROR_INVALID_PARAMETER; }
 
-// An owner table of 100 rows that grows by 10 rows each time it is asked for: the
-// route must ask again with the size the system names, as it would on a busy machine.
-// Each row's owner is 1000 + its index; a count that claims more
-// rows than the block holds when overclaim is set. Table class 5 is TCP's owner table.
+// An owner table that grows by 10 rows each time it is asked for, as on a busy machine:
+// the route must ask again with the size the system names. Row i's owner is 1000 + i;
+// with overclaim the count claims more rows than the block holds. Class 5 is TCP's.
 struct GrowingTable {
-    static inline uint32_t rows = 100, calls = 0, filled = 0;
-    static inline bool overclaim = false;
-    static inline ULONG family = 0;
-    static DWORD WINAPI Call(void* table, DWORD* size, BOOL, ULONG af, DWORD tableClass, ULONG) {
+    static inline uint32_t rows, calls, filled;
+    static inline bool overclaim;
+    static DWORD WINAPI Call(void* table, DWORD* size, BOOL, ULONG family, DWORD tableClass, ULONG) {
         ++calls;
-        family = af;
-        const bool tcp = tableClass == 5;
-        const DWORD row = af == AF_INET6 ? (tcp ? 56 : 28) : (tcp ? 24 : 12);
+        const DWORD row = family == AF_INET6 ? (tableClass == 5 ? 56 : 28) : (tableClass == 5 ? 24 : 12);
         const DWORD needed = 4 + rows * row;
         rows += 10;
-        if (*size < needed) {
-            *size = needed;
-            return ERROR_INSUFFICIENT_BUFFER;
-        }
+        if (*size < needed) return *size = needed, ERROR_INSUFFICIENT_BUFFER;
         filled = (needed - 4) / row;
         const uint32_t count = overclaim ? 0xFFFFFFF0u : filled;
         std::memcpy(table, &count, 4);
-        for (uint32_t i = 0; i < (needed - 4) / row; ++i) {
-            auto* at = static_cast<uint8_t*>(table) + 4 + i * row;
-            const uint32_t owner = 1000 + i;
-            std::memcpy(at + row - 4, &owner, 4);  // the owner is every row's last field
+        for (uint32_t i = 0, owner = 1000; i < filled; ++i, ++owner) {
+            std::memcpy(static_cast<uint8_t*>(table) + 4 + (i + 1) * row - 4, &owner, 4);  // the last field
         }
         return NO_ERROR;
     }
@@ -120,28 +111,25 @@ TEST(ConnectionTables, OwnerTableRoutesAskAgainAsTheTableGrowsAndKeepTheOwners) 
         ConnectionTableOp route;
         ConnectionKind kind;
         DWORD family;
-    } cases[] = {{GetTcpTableExtended, kConnectionTcp, AF_INET}, {GetTcpTableExtended, kConnectionTcp6, AF_INET6},
-                 {GetUdpTableExtended, kConnectionUdp, AF_INET}, {GetUdpTableExtended, kConnectionUdp6, AF_INET6}};
+        bool overclaim;
+    } cases[] = {{GetTcpTableExtended, kConnectionTcp, AF_INET, false},
+                 {GetTcpTableExtended, kConnectionTcp6, AF_INET6, true},
+                 {GetUdpTableExtended, kConnectionUdp, AF_INET, true},
+                 {GetUdpTableExtended, kConnectionUdp6, AF_INET6, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
-        for (bool overclaim : {false, true}) {
-            GrowingTable::rows = 100;
-            GrowingTable::calls = 0;
-            GrowingTable::overclaim = overclaim;
-            void* table = nullptr;
-            ASSERT_EQ(c.route(&probe, nullptr, &table, TRUE, GetProcessHeap(), 2, c.family), 0u);
-            EXPECT_EQ(GrowingTable::family, c.family);
-            EXPECT_GE(GrowingTable::calls, 2u);
-            const uint32_t count = ConnectionRowCount(table);
-            EXPECT_EQ(count >= GrowingTable::filled, overclaim || count == GrowingTable::filled);
-            // Never more rows than the block holds, four spare bytes after them.
-            EXPECT_LE(4 + count * ConnectionRowSize(c.kind) + 4, HeapSize(GetProcessHeap(), 0, table));
-            for (uint32_t i = 0; i < GrowingTable::filled; ++i) {
-                const ConnectionRow row = ConnectionRowAt(table, c.kind, i);
-                ASSERT_EQ(row.owner, 1000 + i);
-            }
-            HeapFree(GetProcessHeap(), 0, table);
-        }
+        GrowingTable::rows = 100;
+        GrowingTable::calls = 0;
+        GrowingTable::overclaim = c.overclaim;
+        void* table = nullptr;
+        ASSERT_EQ(c.route(&probe, nullptr, &table, TRUE, GetProcessHeap(), 2, c.family), 0u);
+        EXPECT_GE(GrowingTable::calls, 2u);
+        const uint32_t count = ConnectionRowCount(table);
+        EXPECT_TRUE(c.overclaim ? count >= GrowingTable::filled : count == GrowingTable::filled) << count;
+        // Never more rows than the block holds, four spare bytes after them.
+        EXPECT_LE(4 + count * ConnectionRowSize(c.kind) + 4, HeapSize(GetProcessHeap(), 0, table));
+        for (uint32_t i = 0; i < GrowingTable::filled; ++i) ASSERT_EQ(ConnectionRowAt(table, c.kind, i).owner, 1000 + i);
+        HeapFree(GetProcessHeap(), 0, table);
     }
 
     // Failed calls leave no table, on every route.
