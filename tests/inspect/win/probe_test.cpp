@@ -162,12 +162,12 @@ TEST(ToolHelpProcesses, ListsCountsAndOpensTheChildUntilItEnds) {
     ASSERT_GE(childModules.size(), 3u);  // the executable, ntdll, kernel32 at least
     EXPECT_GE(probe.CountProcessItems(1), counted + childModules.size());
 
-    // Running: listed and its exit code unset; or listed and refusing the query, which
-    // rights no process grants show here (Wine opens every process).
+    // Running: listed and its exit code unset; or listed with its exit code refused, as
+    // asked with rights that do not allow the query (Wine grants every process any).
     const uint32_t id = child.Id();
     EXPECT_TRUE(CanOpenProcess(id) && CanOpenProcess(GetCurrentProcessId()));
     EXPECT_TRUE(IsProcessRunning(&probe, id) && IsProcessRunning(&probe, GetCurrentProcessId()));
-    EXPECT_TRUE(IsProcessRunning(&probe, id, ACCESS_SYSTEM_SECURITY));
+    EXPECT_TRUE(IsProcessRunning(&probe, id, SYNCHRONIZE));
     EXPECT_TRUE(IsProcessRunning(nullptr, id));
     HANDLE ending = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
     ASSERT_TRUE(ending && TerminateProcess(ending, 7));
@@ -177,7 +177,7 @@ TEST(ToolHelpProcesses, ListsCountsAndOpensTheChildUntilItEnds) {
     CloseHandle(ending);
     child.End();
     EXPECT_FALSE(CanOpenProcess(id) || CanOpenProcess(kNoSuchProcess));
-    EXPECT_FALSE(IsProcessRunning(&probe, id, ACCESS_SYSTEM_SECURITY));  // gone from the snapshot
+    EXPECT_FALSE(IsProcessRunning(&probe, id, SYNCHRONIZE));  // gone from the snapshot
     EXPECT_FALSE(IsProcessRunning(&probe, kNoSuchProcess) || IsProcessRunning(nullptr, kNoSuchProcess));
     OwnedTable after;
     ASSERT_EQ(probe.ListProcesses(after.get(), nullptr), 0u);
