@@ -5,6 +5,7 @@
 
 #include "autorun/collectors.h"
 #include "autorun/file_types.h"
+#include "autorun/scheduled_tasks.h"
 #include "autorun/startup_folder.h"
 #include "report/report_line.h"
 
@@ -68,11 +69,22 @@ struct KeyGroup {
     const char* prefix;  // put before each path when the key is opened
 };
 
+// The 32-bit view of HKEY_LOCAL_MACHINE is read on NT 6 and later where it exists,
+// with the places of HKEY_LOCAL_MACHINE; the user hives and classes are the same in
+// both views.
 constexpr KeyGroup kKeyGroups[] = {
     {kHiveLocalMachine, "HKEY_LOCAL_MACHINE", ""},
+    {kHiveLocalMachine32, "HKEY_LOCAL_MACHINE (32-bit)", ""},
     {kHiveCurrentUser, "HKEY_CURRENT_USER", ""},
     {kHiveUsers, "HKEY_USERS\\.DEFAULT", ".DEFAULT\\"},
 };
+
+// Places of current systems, after those above: the Run key of the Explorer policies,
+// the entries of RunOnceEx, which sit in its subkeys, and the scheduled tasks.
+constexpr char kExplorerRunPolicy[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run";
+constexpr char kRunOnceEx[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx";
+constexpr RegistryHive kPolicyHives[] = {kHiveLocalMachine, kHiveLocalMachine32, kHiveCurrentUser};
+constexpr RegistryHive kRunOnceExHives[] = {kHiveLocalMachine, kHiveLocalMachine32};
 
 constexpr char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\explorer\\Shell Folders";
 constexpr char kUserShellFolders[] = "software\\microsoft\\windows\\currentversion\\explorer\\user shell folders";
@@ -84,7 +96,23 @@ constexpr char kSystemRootReference[] = "%SystemRoot%";
 constexpr size_t kUserProfileReferenceLength = 13;  // "%USERPROFILE%"
 constexpr size_t kSystemRootReferenceLength = sizeof(kSystemRootReference) - 1;
 
-bool InFamily(uint32_t families, AutorunFamily family) { return (families & (1u << family)) != 0; }
+bool IsNt(AutorunFamily family) { return family != kAutorun9xFamily; }
+
+// NT 6 and later visit the places of the NT family first.
+bool InFamily(uint32_t families, AutorunFamily family) {
+    return (families & (1u << (IsNt(family) ? kAutorunNtFamily : family))) != 0;
+}
+
+// Whether a group or place of that hive is read in this scan.
+bool HiveRead(const AutorunSystem* system, RegistryHive hive, AutorunFamily family) {
+    return hive != kHiveLocalMachine32 || (family == kAutorunNt6Family && system->registryViews);
+}
+
+// The hive of a place as read for a group: HKEY_LOCAL_MACHINE's places again for its
+// 32-bit view.
+bool PlaceInGroup(const KeyPlace& place, RegistryHive group) {
+    return place.hive == (group == kHiveLocalMachine32 ? kHiveLocalMachine : group);
+}
 
 void WriteEndOfBlock(FILE* stream) { WriteSeparatorLine(stream, 0, ""); }
 void WriteHeading(FILE* stream, uint32_t code, const char* text) { WriteReportLine(stream, code, text, nullptr, ""); }
@@ -131,11 +159,23 @@ uint32_t CountSteps(const AutorunSystem* system, AutorunFamily family) {
     const ProcessOps* processes = system->processes;
     uint32_t steps = processes && processes->countProcesses ? processes->countProcesses(processes->context) : 0;
     steps += FixedScanSteps(family);
-    for (const KeyPlace& place : kKeyPlaces) {
-        if (!InFamily(place.families, family)) continue;
-        char* path = OpenPathOf(place);
-        if (path) steps += CountKeyItems(system, place.hive, path, place.withSubkeys);
-        std::free(path);
+    for (const KeyGroup& group : kKeyGroups) {
+        if (!HiveRead(system, group.hive, family)) continue;
+        for (const KeyPlace& place : kKeyPlaces) {
+            if (!PlaceInGroup(place, group.hive) || !InFamily(place.families, family)) continue;
+            char* path = OpenPathOf(place);
+            if (path) steps += CountKeyItems(system, group.hive, path, place.withSubkeys);
+            std::free(path);
+        }
+    }
+    if (family == kAutorunNt6Family) {
+        for (RegistryHive hive : kPolicyHives) {
+            if (HiveRead(system, hive, family)) steps += CountKeyItems(system, hive, kExplorerRunPolicy, false);
+        }
+        for (RegistryHive hive : kRunOnceExHives) {
+            if (!HiveRead(system, hive, family)) continue;
+            steps += CountKeyItems(system, hive, kRunOnceEx, true) - CountKeyItems(system, hive, kRunOnceEx, false);
+        }
     }
     // The file types are walked twice.
     return steps + 2 * CountKeyItems(system, kHiveClassesRoot, nullptr, true);
@@ -145,7 +185,7 @@ uint32_t ListRunningProcesses(const AutorunWriter* writer, HashTable* table, con
                               AutorunFamily family) {
     const ProcessOps* processes = writer->system->processes;
     if (processes && processes->listProcesses && table) {
-        const bool withProgress = progress && family == kAutorunNtFamily;
+        const bool withProgress = progress && IsNt(family);
         if (processes->listProcesses(processes->context, table, withProgress) == kStoppedStatus) return kStoppedStatus;
         if (processes->resolveImagePaths) processes->resolveImagePaths(processes->context, table);
     }
@@ -180,13 +220,14 @@ uint32_t ScanIniFiles(const AutorunWriter* writer, const ProgressOps* progress, 
 
 uint32_t ScanRegistryGroups(const AutorunWriter* writer, const ProgressOps* progress, AutorunFamily family) {
     for (const KeyGroup& group : kKeyGroups) {
+        if (!HiveRead(writer->system, group.hive, family)) continue;
         WriteHeading(writer->stream, kCodeSectionHeading, group.label);
         for (const KeyPlace& place : kKeyPlaces) {
-            if (place.hive != group.hive || !InFamily(place.families, family)) continue;
+            if (!PlaceInGroup(place, group.hive) || !InFamily(place.families, family)) continue;
             WriteHeading(writer->stream, kCodeLocationHeading, place.path);
             char* path = OpenPathOf(place);
             const uint32_t status =
-                path ? WalkRegistryKey(writer, kKeyValueLevel, progress, place.hive, path, place.withSubkeys) : 0;
+                path ? WalkRegistryKey(writer, kKeyValueLevel, progress, group.hive, path, place.withSubkeys) : 0;
             std::free(path);
             if (status == kStoppedStatus) return status;
         }
@@ -283,17 +324,48 @@ void ScanStartupFolders(const AutorunWriter* writer, AutorunFamily family) {
     char* common = ReadRegistryText(writer->system, kHiveLocalMachine, kShellFolders, "Common Startup");
     if (common && common[0] != '\0') ListStartupLocation(writer, "All users", common);
     std::free(common);
-    if (family == kAutorunNtFamily) {
+    if (IsNt(family)) {
         ListNtProfiles(writer);
     } else {
         List9xProfiles(writer);
     }
 }
 
+// A registry place of current systems, headed by its hive's label and its path.
+void WriteHivePlaceHeading(FILE* stream, RegistryHive hive, const char* path) {
+    char* heading = JoinTexts({GroupOf(hive).label, "\\", path});
+    if (heading) WriteHeading(stream, kCodeLocationHeading, heading);
+    std::free(heading);
+}
+
+uint32_t ScanCurrentPlaces(const AutorunWriter* writer, const ProgressOps* progress) {
+    const AutorunFamily family = kAutorunNt6Family;
+    WriteHeading(writer->stream, kCodeSectionHeading, "Explorer Run policies");
+    for (RegistryHive hive : kPolicyHives) {
+        if (!HiveRead(writer->system, hive, family)) continue;
+        WriteHivePlaceHeading(writer->stream, hive, kExplorerRunPolicy);
+        if (WalkRegistryKey(writer, kKeyValueLevel, progress, hive, kExplorerRunPolicy, false) == kStoppedStatus) {
+            return kStoppedStatus;
+        }
+    }
+    WriteHeading(writer->stream, kCodeSectionHeading, "RunOnceEx");
+    AutorunWriter runOnceEx = *writer;
+    runOnceEx.runOnceExValues = true;
+    for (RegistryHive hive : kRunOnceExHives) {
+        if (!HiveRead(writer->system, hive, family)) continue;
+        WriteHivePlaceHeading(writer->stream, hive, kRunOnceEx);
+        if (WalkSubkeys(&runOnceEx, kKeyValueLevel, progress, hive, kRunOnceEx) == kStoppedStatus) return kStoppedStatus;
+    }
+    WriteHeading(writer->stream, kCodeSectionHeading, "Scheduled tasks");
+    if (ListScheduledTasks(writer, progress) == kStoppedStatus) return kStoppedStatus;
+    return StepAndCheck(progress) ? kStoppedStatus : 0;
+}
+
 }  // namespace
 
 uint32_t FixedScanSteps(AutorunFamily family) {
-    uint32_t steps = 2;
+    // NT 6 and later step once more, after the scheduled tasks.
+    uint32_t steps = family == kAutorunNt6Family ? 3 : 2;
     for (const IniPlace& place : kIniPlaces) {
         if (place.section && InFamily(place.families, family)) ++steps;
     }
@@ -307,7 +379,7 @@ uint32_t ScanAutoruns(const AutorunSystem* system, const ProgressOps* progress, 
     }
     HashTable* processTable = CreateTable(8, 1);
     HashTable* detailsCache = CreateDetailsCache();
-    const AutorunWriter writer = {stream, system, processTable, detailsCache, family == kAutorunNtFamily};
+    const AutorunWriter writer = {stream, system, processTable, detailsCache, IsNt(family), false};
     uint32_t status = ListRunningProcesses(&writer, processTable, progress, family);
     if (status != kStoppedStatus) status = ScanIniFiles(&writer, progress, family);
     if (status != kStoppedStatus) status = ScanRegistryGroups(&writer, progress, family);
@@ -316,6 +388,7 @@ uint32_t ScanAutoruns(const AutorunSystem* system, const ProgressOps* progress, 
         ScanStartupFolders(&writer, family);
         if (StepAndCheck(progress)) status = kStoppedStatus;
     }
+    if (status != kStoppedStatus && family == kAutorunNt6Family) status = ScanCurrentPlaces(&writer, progress);
     DestroyDetailsCache(detailsCache);
     DestroyTable(processTable, 1);
     return status == kStoppedStatus ? kStoppedStatus : 0;

@@ -9,8 +9,9 @@
 #include "autorun/autorun_system.h"
 
 enum AutorunFamily : uint32_t {
-    kAutorunNtFamily,
+    kAutorunNtFamily,   // NT 4 to 5.2
     kAutorun9xFamily,
+    kAutorunNt6Family,  // NT 6 and later: the NT places, then those of current systems
 };
 
 // Lists the running processes, then visits the INI sections, registry keys, file types

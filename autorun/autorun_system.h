@@ -1,6 +1,6 @@
 // What the autorun collectors and scans need from the system, as small tables of
-// operations: the registry, INI files, directory searches, shell links, the process
-// listing and the progress window. The Windows tables are in autorun/win/; native
+// operations: the registry, INI files, directory searches, shell links, the task
+// scheduler, file-system redirection, the process listing and the progress window. The Windows tables are in autorun/win/; native
 // tests and the fuzz target pass in-memory ones.
 //
 // Every table pointer and every slot may be null: the operation then fails the way
@@ -25,7 +25,20 @@ enum RegistryHive : uint32_t {
     kHiveCurrentUser,
     kHiveUsers,
     kHiveClassesRoot,
+    kHiveLocalMachine32,  // HKEY_LOCAL_MACHINE as 32-bit programs see it on 64-bit Windows
 };
+
+// Registry access that picks the view of HKEY_LOCAL_MACHINE on 64-bit Windows (the
+// system's KEY_WOW64_64KEY and KEY_WOW64_32KEY): the 32-bit view for
+// kHiveLocalMachine32, else the 64-bit view, which a 32-bit build does not see by
+// default. 0 where the views are not asked for (then every hive is read as the
+// program sees it).
+constexpr uint32_t kRegistryView64 = 0x0100;
+constexpr uint32_t kRegistryView32 = 0x0200;
+inline uint32_t RegistryViewAccess(RegistryHive hive, bool views) {
+    if (!views) return 0;
+    return hive == kHiveLocalMachine32 ? kRegistryView32 : kRegistryView64;
+}
 
 // Value types, as the registry numbers them.
 constexpr uint32_t kRegistryString = 1;        // REG_SZ
@@ -125,6 +138,44 @@ struct ProcessOps {
     void (*resolveImagePaths)(void* context, HashTable* table);
 };
 
+// The task scheduler: its folders, their tasks and the programs the tasks run.
+using TaskFolder = void*;
+
+struct TaskSchedulerOps {
+    void* context;
+    // Prepares the calling thread for the scheduler's interface; true when endThread
+    // is owed.
+    bool (*beginThread)(void* context);
+    void (*endThread)(void* context);
+    // Connects to the scheduler and opens its root folder; null when it cannot.
+    TaskFolder (*openRoot)(void* context);
+    // Number of subfolders of folder.
+    uint32_t (*countSubfolders)(void* context, TaskFolder folder);
+    // Subfolder index, open; null when it cannot be opened.
+    TaskFolder (*openSubfolder)(void* context, TaskFolder folder, uint32_t index);
+    void (*closeFolder)(void* context, TaskFolder folder);
+    // The folder's path ("\" for the root) in a new block; null when it cannot be read.
+    char* (*folderPath)(void* context, TaskFolder folder);
+    // Number of tasks in folder, hidden ones included.
+    uint32_t (*countTasks)(void* context, TaskFolder folder);
+    // The name of task index in a new block; null when it cannot be read.
+    char* (*taskName)(void* context, TaskFolder folder, uint32_t index);
+    // Program action number action (counting program actions only) of task index:
+    // true with its program path and its arguments ("" none) in new blocks, as stored;
+    // false past the last one or when it cannot be read.
+    bool (*taskProgram)(void* context, TaskFolder folder, uint32_t index, uint32_t action, char** path,
+                        char** arguments);
+};
+
+// File-system redirection, which shows a 32-bit program on 64-bit Windows the 32-bit
+// system folder in place of the real one.
+struct FileRedirectionOps {
+    void* context;
+    // Turns redirection off for the calling thread: true with what resume needs.
+    bool (*suspend)(void* context, void** state);
+    void (*resume)(void* context, void* state);
+};
+
 // The progress window of a scan. A null table means there is none: no steps are
 // counted and no stop can be requested.
 struct ProgressOps {
@@ -145,6 +196,9 @@ struct AutorunSystem {
     const DirectoryOps* directory;
     const ShellLinkOps* shellLink;
     const ProcessOps* processes;
+    const TaskSchedulerOps* tasks;          // null: no scheduled tasks are listed
+    const FileRedirectionOps* redirection;  // null: files are resolved as the program sees them
+    bool registryViews;                     // 64-bit Windows: HKEY_LOCAL_MACHINE has a 32-bit view
 };
 
 // Where the collectors write, and what they describe files with.
@@ -154,6 +208,7 @@ struct AutorunWriter {
     const HashTable* processTable;  // process ID -> image path; null: no instances
     HashTable* detailsCache;        // path -> details text (CreateDetailsCache); may be null
     bool listsExpandStrings;        // REG_EXPAND_SZ values are listed too, expanded before resolving
+    bool runOnceExValues;           // values read "dll|function|arguments" or "||command" (RunOnceEx)
 };
 
 // The calls the collectors make: a null table or slot fails as described above.

@@ -25,6 +25,46 @@ void* NewPathKey(const char* path, size_t length, int32_t* keyLength) {
     return key;
 }
 
+// File-system redirection off for the life of the object, where the system has it.
+class RedirectionOff {
+public:
+    explicit RedirectionOff(const AutorunSystem* system) : ops_(system->redirection) {
+        active_ = ops_ && ops_->suspend && ops_->resume && ops_->suspend(ops_->context, &state_);
+    }
+    ~RedirectionOff() {
+        if (active_) ops_->resume(ops_->context, state_);
+    }
+    RedirectionOff(const RedirectionOff&) = delete;
+    RedirectionOff& operator=(const RedirectionOff&) = delete;
+
+private:
+    const FileRedirectionOps* ops_;
+    void* state_ = nullptr;
+    bool active_;
+};
+
+// Each subkey of an open key as a heading with its values one level deeper.
+uint32_t WalkSubkeyValues(const AutorunWriter* writer, uint32_t level, const ProgressOps* progress, RegistryKey key,
+                          uint32_t subkeys) {
+    const AutorunSystem* system = writer->system;
+    uint32_t status = 0;
+    for (uint32_t index = 0; status != kStoppedStatus && index < subkeys; ++index) {
+        char name[kKeyNameSize];
+        if (!EnumRegistrySubkey(system, key, index, name)) continue;
+        WriteReportLine(writer->stream, kCodeSubkeyHeadingBase + level, name, nullptr, "");
+        RegistryKey subkey = OpenRegistrySubkey(system, key, name);
+        if (!subkey) continue;
+        uint32_t ignored = 0;
+        uint32_t subkeyValues = 0;
+        if (QueryRegistryCounts(system, subkey, &ignored, &subkeyValues)) {
+            WalkKeyValues(writer, level + 1, subkeyValues, subkey, nullptr);
+            if (StepAndCheck(progress)) status = kStoppedStatus;
+        }
+        CloseRegistryKey(system, subkey);
+    }
+    return status;
+}
+
 }  // namespace
 
 HashTable* CreateDetailsCache() { return CreateTable(8, 1); }
@@ -41,6 +81,7 @@ char* DescribeFile(const AutorunWriter* writer, const char* path) {
             return NewText(static_cast<const char*>(cached->value));
         }
     }
+    const RedirectionOff redirectionOff(writer->system);
     IdList* instances = nullptr;
     const CommandLineOps* commandLine = writer->system->commandLine;
     const LeadByteOps leadBytes = {commandLine ? commandLine->isLeadByte : nullptr,
@@ -58,9 +99,12 @@ char* DescribeFile(const AutorunWriter* writer, const char* path) {
 void WriteAutorunEntry(const AutorunWriter* writer, uint32_t level, const char* text, const char* command) {
     char* path = nullptr;
     char* details = nullptr;
-    if (command && ResolveCommandLine(writer->system->commandLine, command, &path)) {
-        details = DescribeFile(writer, path);
+    bool resolved = false;
+    if (command) {
+        const RedirectionOff redirectionOff(writer->system);
+        resolved = ResolveCommandLine(writer->system->commandLine, command, &path);
     }
+    if (resolved) details = DescribeFile(writer, path);
     if (details) {
         WriteReportLine(writer->stream, kCodeValueEntryDetailsBase + level, text, details, "");
     } else {
@@ -93,13 +137,16 @@ uint32_t WalkKeyValues(const AutorunWriter* writer, uint32_t level, uint32_t val
             const bool expand = type == kRegistryExpandString && writer->listsExpandStrings;
             if (type == kRegistryString || expand) {
                 // The line shows the value as stored; an expanded-string value runs expanded.
+                char* command = writer->runOnceExValues ? RunOnceExCommand(writer->system->commandLine, data) : nullptr;
+                const char* stored = command ? command : data;
                 char* expanded = expand && registry->expandEnvironment
-                                     ? registry->expandEnvironment(registry->context, data)
+                                     ? registry->expandEnvironment(registry->context, stored)
                                      : nullptr;
                 char* text = JoinTexts({name, kValueSeparator, data});
-                if (text) WriteAutorunEntry(writer, level, text, expanded ? expanded : data);
+                if (text) WriteAutorunEntry(writer, level, text, expanded ? expanded : stored);
                 std::free(text);
                 std::free(expanded);
+                std::free(command);
             }
             std::free(name);
             std::free(data);
@@ -125,22 +172,30 @@ uint32_t WalkRegistryKey(const AutorunWriter* writer, uint32_t level, const Prog
         return 0;
     }
     uint32_t status = WalkKeyValues(writer, level, values, key, progress);
-    for (uint32_t index = 0; withSubkeys && status != kStoppedStatus && index < subkeys; ++index) {
-        char name[kKeyNameSize];
-        if (!EnumRegistrySubkey(system, key, index, name)) continue;
-        WriteReportLine(writer->stream, kCodeSubkeyHeadingBase + level, name, nullptr, "");
-        RegistryKey subkey = OpenRegistrySubkey(system, key, name);
-        if (!subkey) continue;
-        uint32_t ignored = 0;
-        uint32_t subkeyValues = 0;
-        if (QueryRegistryCounts(system, subkey, &ignored, &subkeyValues)) {
-            WalkKeyValues(writer, level + 1, subkeyValues, subkey, nullptr);
-            if (StepAndCheck(progress)) status = kStoppedStatus;
-        }
-        CloseRegistryKey(system, subkey);
-    }
+    if (withSubkeys && status != kStoppedStatus) status = WalkSubkeyValues(writer, level, progress, key, subkeys);
     CloseRegistryKey(system, key);
     return status;
+}
+
+uint32_t WalkSubkeys(const AutorunWriter* writer, uint32_t level, const ProgressOps* progress, RegistryHive hive,
+                     const char* keyPath) {
+    const AutorunSystem* system = writer->system;
+    RegistryKey key = OpenRegistryKey(system, hive, keyPath);
+    uint32_t subkeys = 0;
+    uint32_t values = 0;
+    const bool counted = key && QueryRegistryCounts(system, key, &subkeys, &values);
+    WriteEndOfBlock(writer->stream);
+    const uint32_t status = counted ? WalkSubkeyValues(writer, level, progress, key, subkeys) : 0;
+    CloseRegistryKey(system, key);
+    return status;
+}
+
+char* RunOnceExCommand(const CommandLineOps* characters, const char* value) {
+    if (value[0] == '|' && value[1] == '|') return NewText(value + 2);
+    for (const char* c = value; *c; c += CharacterSize(characters, c)) {
+        if (*c == '|') return NewTextCopy(value, static_cast<size_t>(c - value));
+    }
+    return NewText(value);
 }
 
 char* ReadRegistryText(const AutorunSystem* system, RegistryHive hive, const char* keyPath, const char* valueName) {

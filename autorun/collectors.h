@@ -42,6 +42,17 @@ uint32_t WalkKeyValues(const AutorunWriter* writer, uint32_t level, uint32_t val
 uint32_t WalkRegistryKey(const AutorunWriter* writer, uint32_t level, const ProgressOps* progress,
                          RegistryHive hive, const char* keyPath, bool withSubkeys);
 
+// The subkeys of hive\keyPath, each as a heading at level with its values one level
+// deeper, after the end-of-block line of the key's own values, which are not listed.
+// One progress step and stop check per subkey. 0 done, 3 stopped.
+uint32_t WalkSubkeys(const AutorunWriter* writer, uint32_t level, const ProgressOps* progress, RegistryHive hive,
+                     const char* keyPath);
+
+// The command of a RunOnceEx value: the text after "||", else the DLL before the first
+// "|" (a byte of a double-byte character is never taken for one), else the whole
+// value. A new block; null only when memory runs out.
+char* RunOnceExCommand(const CommandLineOps* characters, const char* value);
+
 // The value valueName of hive\keyPath read whole and as stored (environment references
 // unexpanded), in a new block: "" when the key or value cannot be read; null only when
 // memory runs out.

@@ -54,9 +54,26 @@ const char* XpSuffix(int32_t product, int32_t suite) {
     }
 }
 
+// Windows 11 keeps the version 10.0 and is told apart by its build.
+constexpr uint32_t kFirstWindows11Build = 22000;
+
+const char* Nt6BaseText(const OsNumbers& version) {
+    if (version.major == 6) {
+        switch (version.minor) {
+            case 0: return "OS WINDOWS VISTA ";
+            case 1: return "OS WINDOWS 7     ";
+            case 2: return "OS WINDOWS 8     ";
+            case 3: return "OS WINDOWS 8.1   ";
+            default: return "OS WINDOWS 10    ";
+        }
+    }
+    if (version.major == 10 && version.build < kFirstWindows11Build) return "OS WINDOWS 10    ";
+    return "OS WINDOWS 11    ";
+}
+
 }  // namespace
 
-const char* OsBaseText(int32_t family) {
+const char* OsBaseText(int32_t family, const OsNumbers& version) {
     switch (family) {
         case kOsWin32s: return "OS WINDOWS 3.1      ";
         case kOsWin32: return "OS WIN32            ";
@@ -69,6 +86,7 @@ const char* OsBaseText(int32_t family) {
         case kOsWindows2000: return "OS WINDOWS 2000  ";
         case kOsWindowsXp: return "OS WINDOWS XP    ";
         case kOsWindowsDotNet: return "OS WINDOWS .NET  ";
+        case kOsWindowsNt6: return Nt6BaseText(version);
         default: return "";
     }
 }
@@ -78,7 +96,8 @@ const char* OsSuffixText(int32_t family, int32_t product, int32_t suite) {
         case kOsWindows95: return (product == 'B' || product == 'C') ? " OSR2                " : "";
         case kOsWindows98: return product == 'A' ? " SE                  " : "";
         case kOsWindowsNt4:
-        case kOsWindowsNt3: return NtSuffix(product);
+        case kOsWindowsNt3:
+        case kOsWindowsNt6: return NtSuffix(product);
         case kOsWindows2000: return Windows2000Suffix(product, suite);
         case kOsWindowsXp:
         case kOsWindowsDotNet: return XpSuffix(product, suite);
@@ -86,9 +105,9 @@ const char* OsSuffixText(int32_t family, int32_t product, int32_t suite) {
     }
 }
 
-OsText FormatOsDescription(int32_t family, int32_t product, int32_t suite) {
+OsText FormatOsDescription(int32_t family, int32_t product, int32_t suite, const OsNumbers& version) {
     OsText result;
-    std::snprintf(result.text, sizeof result.text, "%s%s", OsBaseText(family),
+    std::snprintf(result.text, sizeof result.text, "%s%s", OsBaseText(family, version),
                   OsSuffixText(family, product, suite));
     return result;
 }
@@ -99,9 +118,10 @@ OsText FormatOsVersion(const OsVersionQuery& query) {
     if (!query.extendedOk && !query.shortOk) return result;
     // The service-pack text need not be terminated inside its field.
     const size_t packLength = strnlen(query.servicePack, sizeof query.servicePack);
-    std::snprintf(result.text, sizeof result.text, "%u.%u.%u %.*s",
-                  static_cast<unsigned>(query.majorVersion), static_cast<unsigned>(query.minorVersion),
-                  static_cast<unsigned>(query.buildNumber & 0xFFFF), static_cast<int>(packLength),
+    const OsNumbers version = EffectiveOsNumbers(query);
+    std::snprintf(result.text, sizeof result.text, "%u.%u.%u %.*s", static_cast<unsigned>(version.major),
+                  static_cast<unsigned>(version.minor), static_cast<unsigned>(version.build & 0xFFFF),
+                  static_cast<int>(packLength),
                   query.servicePack);
     return result;
 }

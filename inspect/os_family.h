@@ -17,6 +17,7 @@ constexpr int32_t kOsWindowsNt3 = 12;
 constexpr int32_t kOsWindows2000 = 13;
 constexpr int32_t kOsWindowsXp = 14;
 constexpr int32_t kOsWindowsDotNet = 15;
+constexpr int32_t kOsWindowsNt6 = 16;  // NT 6.0 and later: Vista, 7, 8, 8.1, 10, 11
 
 constexpr uint32_t kPlatformWin32s = 0;
 constexpr uint32_t kPlatformWindows = 1;
@@ -24,9 +25,12 @@ constexpr uint32_t kPlatformWindowsNt = 2;
 
 constexpr size_t kServicePackTextSize = 128;
 
-// What the two version queries answered. The extended query (156-byte structure)
-// is tried first; the short one (148 bytes, no product type or suite mask) only
-// when it fails. The version fields hold the answer of whichever query worked.
+// What the version queries answered. The extended query (156-byte structure) is
+// tried first; the short one (148 bytes, no product type or suite mask) only when it
+// fails. The version fields hold the answer of whichever query worked. The true
+// version comes from the kernel's own query, which NT systems since 2000 answer
+// unaltered: Windows 8.1 and later tell the other queries 6.2 unless the program's
+// manifest declares them, and compatibility settings can lower those answers.
 struct OsVersionQuery {
     bool extendedOk;
     bool shortOk;
@@ -37,13 +41,26 @@ struct OsVersionQuery {
     char servicePack[kServicePackTextSize];  // need not be zero-terminated
     uint16_t suiteMask;
     uint8_t productType;
+    bool trueOk;  // the true version below was read
+    uint32_t trueMajor;
+    uint32_t trueMinor;
+    uint32_t trueBuild;
 };
 
-// Maps the query answers to an OsFamily code. productOut and suiteOut may be null.
-// NT family after the extended query: product type and suite mask. 9x path (also
-// an NT version not known here): second character of the service-pack text (signed)
-// and the suite mask. Both 0 after the short query and for codes 0 and 10; left
-// untouched when neither query worked.
+// The version numbers that detection and the texts go by: the true ones on the NT
+// platform when they were read, else those of the query that worked.
+struct OsNumbers {
+    uint32_t major;
+    uint32_t minor;
+    uint32_t build;
+};
+OsNumbers EffectiveOsNumbers(const OsVersionQuery& query);
+
+// Maps the query answers to an OsFamily code, by the effective version numbers.
+// productOut and suiteOut may be null. NT family after the extended query: product
+// type and suite mask. 9x path (also NT 5.3 and later 5.x): second character of the
+// service-pack text (signed) and the suite mask. Both 0 after the short query and for
+// codes 0 and 10; left untouched when neither query worked.
 int32_t ClassifyOsFamily(const OsVersionQuery& query, int32_t* productOut, int32_t* suiteOut);
 
 // Second character of the service-pack text as a signed byte widened, 0 when the

@@ -29,6 +29,13 @@ NetAddress Ipv4Address(uint32_t networkOrder) {
     return a;
 }
 
+NetAddress Ipv6Address(const uint8_t* bytes) {
+    NetAddress a{};
+    a.family = kFamilyIpv6;
+    std::memcpy(a.bytes, bytes, sizeof a.bytes);
+    return a;
+}
+
 bool operator<(const NetAddress& a, const NetAddress& b) {
     if (a.family != b.family) return a.family < b.family;
     return std::memcmp(a.bytes, b.bytes, sizeof a.bytes) < 0;
@@ -48,6 +55,54 @@ char* FormatAddress(uint32_t address, uint32_t state, char* out, size_t size) {
         std::snprintf(out, size, "%u.%u.%u.%u", address & 0xFF, (address >> 8) & 0xFF, (address >> 16) & 0xFF,
                       address >> 24);
     }
+    return out;
+}
+
+namespace {
+
+void FormatIpv6(const uint8_t* bytes, char* out, size_t size) {
+    uint16_t groups[8];
+    for (int i = 0; i < 8; ++i) groups[i] = static_cast<uint16_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
+    if (!groups[0] && !groups[1] && !groups[2] && !groups[3] && !groups[4] && groups[5] == 0xFFFF) {
+        std::snprintf(out, size, "::ffff:%u.%u.%u.%u", bytes[12], bytes[13], bytes[14], bytes[15]);
+        return;
+    }
+    int runStart = -1;
+    int runLength = 1;  // a single zero group is written as "0"
+    for (int i = 0; i < 8;) {
+        int end = i;
+        while (end < 8 && groups[end] == 0) ++end;
+        if (end - i > runLength) {
+            runStart = i;
+            runLength = end - i;
+        }
+        i = end > i ? end : i + 1;
+    }
+    char text[kAddressTextSize];
+    size_t at = 0;
+    for (int i = 0; i < 8; ++i) {
+        if (i == runStart) {
+            text[at++] = ':';
+            text[at++] = ':';
+            i += runLength - 1;
+            continue;
+        }
+        if (at > 0 && text[at - 1] != ':') text[at++] = ':';
+        at += static_cast<size_t>(std::snprintf(text + at, sizeof text - at, "%x", groups[i]));
+    }
+    text[at] = '\0';
+    CopyText(out, size, text);
+}
+
+}  // namespace
+
+char* FormatAddress(const NetAddress& address, uint32_t state, char* out, size_t size) {
+    if (address.family != kFamilyIpv6 || state == 2) {
+        uint32_t ipv4 = 0;
+        for (int i = 0; i < 4; ++i) ipv4 |= static_cast<uint32_t>(address.bytes[i]) << (8 * i);
+        return FormatAddress(ipv4, state, out, size);
+    }
+    FormatIpv6(address.bytes, out, size);
     return out;
 }
 

@@ -23,8 +23,10 @@ struct NetAddress {
 constexpr uint16_t kFamilyIpv4 = 2;   // AF_INET
 constexpr uint16_t kFamilyIpv6 = 23;  // AF_INET6 on Windows
 
-// An IPv4 address from a table field (network byte order).
+// An IPv4 address from a table field (network byte order); an IPv6 address from its
+// 16 bytes.
 NetAddress Ipv4Address(uint32_t networkOrder);
+NetAddress Ipv6Address(const uint8_t* bytes);
 bool operator<(const NetAddress& a, const NetAddress& b);
 
 // Buffer sizes that hold every text of their kind with its terminating zero.
@@ -42,6 +44,10 @@ void CopyText(char* out, size_t size, const char* text);
 
 // "*" for the listening state, else the four octets in dotted decimal. Returns out.
 char* FormatAddress(uint32_t address, uint32_t state, char* out, size_t size);
+// The same for either family: an IPv6 address in its compressed form (lower-case
+// groups without leading zeros, the first longest run of two or more zero groups as
+// "::", the IPv4-mapped addresses as ::ffff: and dotted decimal). Returns out.
+char* FormatAddress(const NetAddress& address, uint32_t state, char* out, size_t size);
 // The TCP state's name ("ESTABLISHED", ...), "*" outside 1-12. Returns out.
 char* FormatTcpState(uint32_t state, char* out, size_t size);
 

@@ -6,68 +6,93 @@
 
 #include "report/report_line.h"
 
-void FormatTcpRow(ConnectionNames& names, const TcpOwnerRow& row, ConnectionTexts* out) {
-    CopyText(out->type, sizeof out->type, "TCP");
-    names.FormatHostName(row.localAddress, kTcpStateEstablished, out->localHost, sizeof out->localHost);
-    FormatAddress(row.localAddress, kTcpStateEstablished, out->localAddress, sizeof out->localAddress);
-    names.FormatPort(row.localPort, kTcpStateEstablished, out->localPort, sizeof out->localPort);
-    names.FormatHostName(row.remoteAddress, row.state, out->remoteHost, sizeof out->remoteHost);
-    FormatAddress(row.remoteAddress, row.state, out->remoteAddress, sizeof out->remoteAddress);
-    names.FormatPort(row.remotePort, row.state, out->remotePort, sizeof out->remotePort);
-    FormatTcpState(row.state, out->state, sizeof out->state);
-}
-
-void FormatUdpRow(ConnectionNames& names, const UdpOwnerRow& row, ConnectionTexts* out) {
-    CopyText(out->type, sizeof out->type, "UDP");
-    names.FormatHostName(row.localAddress, kTcpStateEstablished, out->localHost, sizeof out->localHost);
-    FormatAddress(row.localAddress, kTcpStateEstablished, out->localAddress, sizeof out->localAddress);
-    names.FormatPort(row.localPort, kTcpStateEstablished, out->localPort, sizeof out->localPort);
-    CopyText(out->remoteHost, sizeof out->remoteHost, kUnknownText);
-    CopyText(out->remoteAddress, sizeof out->remoteAddress, kUnknownText);
-    CopyText(out->remotePort, sizeof out->remotePort, kUnknownText);
-    CopyText(out->state, sizeof out->state, kUnknownText);
-}
-
 uint32_t ConnectionRowCount(const void* table) {
     uint32_t count = 0;
     if (table) std::memcpy(&count, table, sizeof count);
     return count;
 }
 
-const void* ConnectionRowAt(const void* table, bool isTcp, uint32_t index) {
-    if (isTcp) return &static_cast<const TcpOwnerTable*>(table)->rows[index];
-    return &static_cast<const UdpOwnerTable*>(table)->rows[index];
+ConnectionRow ConnectionRowAt(const void* table, ConnectionKind kind, uint32_t index) {
+    ConnectionRow row{};
+    row.kind = kind;
+    const uint8_t* at = static_cast<const uint8_t*>(table) + sizeof(uint32_t) + index * ConnectionRowSize(kind);
+    switch (kind) {
+        case kConnectionTcp: {
+            TcpOwnerRow r;
+            std::memcpy(&r, at, sizeof r);
+            row = {kind, r.state, Ipv4Address(r.localAddress), r.localPort, Ipv4Address(r.remoteAddress), r.remotePort,
+                   r.owner};
+            break;
+        }
+        case kConnectionTcp6: {
+            Tcp6OwnerRow r;
+            std::memcpy(&r, at, sizeof r);
+            row = {kind,         r.state, Ipv6Address(r.localAddress), r.localPort, Ipv6Address(r.remoteAddress),
+                   r.remotePort, r.owner};
+            break;
+        }
+        case kConnectionUdp: {
+            UdpOwnerRow r;
+            std::memcpy(&r, at, sizeof r);
+            row = {kind, 0, Ipv4Address(r.localAddress), r.localPort, Ipv4Address(0), 0, r.owner};
+            break;
+        }
+        case kConnectionUdp6: {
+            Udp6OwnerRow r;
+            std::memcpy(&r, at, sizeof r);
+            row = {kind, 0, Ipv6Address(r.localAddress), r.localPort, {}, 0, r.owner};
+            row.remoteAddress.family = kFamilyIpv6;
+            break;
+        }
+    }
+    return row;
 }
 
-uint32_t ConnectionRowOwner(const void* row, bool isTcp) {
-    return isTcp ? static_cast<const TcpOwnerRow*>(row)->owner : static_cast<const UdpOwnerRow*>(row)->owner;
+const char* ConnectionTypeText(ConnectionKind kind) {
+    switch (kind) {
+        case kConnectionTcp: return "TCP";
+        case kConnectionTcp6: return "TCP6";
+        case kConnectionUdp: return "UDP";
+        case kConnectionUdp6: return "UDP6";
+    }
+    return "";
 }
 
-void CollectHostAddresses(const void* table, bool isTcp, std::vector<NetAddress>* addresses) {
+void FormatConnectionRow(ConnectionNames& names, const ConnectionRow& row, ConnectionTexts* out) {
+    CopyText(out->type, sizeof out->type, ConnectionTypeText(row.kind));
+    names.FormatHostName(row.localAddress, kTcpStateEstablished, out->localHost, sizeof out->localHost);
+    FormatAddress(row.localAddress, kTcpStateEstablished, out->localAddress, sizeof out->localAddress);
+    names.FormatPort(row.localPort, kTcpStateEstablished, out->localPort, sizeof out->localPort);
+    if (!IsTcpKind(row.kind)) {
+        CopyText(out->remoteHost, sizeof out->remoteHost, kUnknownText);
+        CopyText(out->remoteAddress, sizeof out->remoteAddress, kUnknownText);
+        CopyText(out->remotePort, sizeof out->remotePort, kUnknownText);
+        CopyText(out->state, sizeof out->state, kUnknownText);
+        return;
+    }
+    names.FormatHostName(row.remoteAddress, row.state, out->remoteHost, sizeof out->remoteHost);
+    FormatAddress(row.remoteAddress, row.state, out->remoteAddress, sizeof out->remoteAddress);
+    names.FormatPort(row.remotePort, row.state, out->remotePort, sizeof out->remotePort);
+    FormatTcpState(row.state, out->state, sizeof out->state);
+}
+
+void CollectHostAddresses(const void* table, ConnectionKind kind, std::vector<NetAddress>* addresses) {
     const uint32_t count = ConnectionRowCount(table);
     for (uint32_t i = 0; i < count; ++i) {
-        if (isTcp) {
-            const TcpOwnerRow& row = static_cast<const TcpOwnerTable*>(table)->rows[i];
-            addresses->push_back(Ipv4Address(row.localAddress));
-            if (row.state != kTcpStateListening) addresses->push_back(Ipv4Address(row.remoteAddress));
-        } else {
-            addresses->push_back(Ipv4Address(static_cast<const UdpOwnerTable*>(table)->rows[i].localAddress));
-        }
+        const ConnectionRow row = ConnectionRowAt(table, kind, i);
+        addresses->push_back(row.localAddress);
+        if (IsTcpKind(kind) && row.state != kTcpStateListening) addresses->push_back(row.remoteAddress);
     }
 }
 
 bool WriteConnectionLine(ConnectionNames& names, const ConnectionOwnerOps& owners, const HashTable* processTable,
-                         FILE* stream, const void* row, bool isTcp, uint32_t processFilter) {
-    if (!stream || !row) return false;
-    const uint32_t owner = ConnectionRowOwner(row, isTcp);
+                         FILE* stream, const ConnectionRow& row, uint32_t processFilter) {
+    if (!stream) return false;
+    const uint32_t owner = row.owner;
     if (processFilter != 0 && processFilter != owner) return true;
 
     ConnectionTexts texts;
-    if (isTcp) {
-        FormatTcpRow(names, *static_cast<const TcpOwnerRow*>(row), &texts);
-    } else {
-        FormatUdpRow(names, *static_cast<const UdpOwnerRow*>(row), &texts);
-    }
+    FormatConnectionRow(names, row, &texts);
     char* application = owner ? owners.imagePath(owners.context, processTable, owner) : nullptr;
     if (owner && !application) return false;
     IdList* ids = NewIdList(owner);

@@ -1,5 +1,5 @@
 // One connection row as texts: the cells of the connections list and the fields of
-// the connection report line, built the same way for both.
+// the connection report line, built the same way for both and for every table kind.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +11,25 @@
 #include "net/connection_format.h"
 #include "net/connection_tables.h"
 
+// A row of any table kind, its addresses with their family.
+struct ConnectionRow {
+    ConnectionKind kind;
+    uint32_t state;  // the row's TCP state; 0 for UDP
+    NetAddress localAddress;
+    uint32_t localPort;
+    NetAddress remoteAddress;  // zeros for UDP
+    uint32_t remotePort;
+    uint32_t owner;
+};
+
+// Row index of a table of kind (index below ConnectionRowCount(table)).
+ConnectionRow ConnectionRowAt(const void* table, ConnectionKind kind, uint32_t index);
+// The table's row count; 0 for null.
+uint32_t ConnectionRowCount(const void* table);
+
 // Columns 0 to 7 of a row; the application (column 8) is the owner's display path.
 struct ConnectionTexts {
-    char type[4];  // "TCP" or "UDP"
+    char type[5];  // "TCP", "UDP", "TCP6" or "UDP6"
     char localHost[kHostTextSize];
     char localAddress[kAddressTextSize];
     char localPort[kPortTextSize];
@@ -23,19 +39,15 @@ struct ConnectionTexts {
     char state[kStateTextSize];
 };
 
+// The type text of a table kind.
+const char* ConnectionTypeText(ConnectionKind kind);
+
 // The local side with the established state (always shown), the remote side and the
 // state with the row's own state. A UDP row shows "*" for the remote side and state.
-void FormatTcpRow(ConnectionNames& names, const TcpOwnerRow& row, ConnectionTexts* out);
-void FormatUdpRow(ConnectionNames& names, const UdpOwnerRow& row, ConnectionTexts* out);
+void FormatConnectionRow(ConnectionNames& names, const ConnectionRow& row, ConnectionTexts* out);
 
-// Appends the addresses of a table whose host names its rows show (table: a
-// TcpOwnerTable when isTcp, else a UdpOwnerTable; null adds nothing).
-void CollectHostAddresses(const void* table, bool isTcp, std::vector<NetAddress>* addresses);
-
-// The row at index of a table of either kind.
-const void* ConnectionRowAt(const void* table, bool isTcp, uint32_t index);
-uint32_t ConnectionRowCount(const void* table);
-uint32_t ConnectionRowOwner(const void* row, bool isTcp);
+// Appends the addresses of a table whose host names its rows show (null adds nothing).
+void CollectHostAddresses(const void* table, ConnectionKind kind, std::vector<NetAddress>* addresses);
 
 // What a report line needs to know of the row's owner.
 struct ConnectionOwnerOps {
@@ -48,12 +60,12 @@ struct ConnectionOwnerOps {
     char* (*fileDetails)(void* context, const char* path, IdList* ids);
 };
 
-// Writes the report line of one row: "TCP" or "UDP", the seven endpoint and state
+// Writes the report line of one row: its type text, the seven endpoint and state
 // fields, the application ("???" without an owner) and its file details. Nothing is
 // written when processFilter is not 0 and differs from the row's owner. False only
-// when stream or row is null, or memory runs out.
+// when stream is null or memory runs out.
 bool WriteConnectionLine(ConnectionNames& names, const ConnectionOwnerOps& owners, const HashTable* processTable,
-                         FILE* stream, const void* row, bool isTcp, uint32_t processFilter);
+                         FILE* stream, const ConnectionRow& row, uint32_t processFilter);
 
 // The application text of a row without an owner.
 constexpr char kNoOwnerText[] = "???";

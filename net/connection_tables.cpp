@@ -24,6 +24,16 @@ bool StateFitsKind(uint32_t state, uint32_t kind) {
 
 }  // namespace
 
+size_t ConnectionRowSize(ConnectionKind kind) {
+    switch (kind) {
+        case kConnectionTcp: return sizeof(TcpOwnerRow);
+        case kConnectionTcp6: return sizeof(Tcp6OwnerRow);
+        case kConnectionUdp: return sizeof(UdpOwnerRow);
+        case kConnectionUdp6: return sizeof(Udp6OwnerRow);
+    }
+    return sizeof(TcpOwnerRow);
+}
+
 size_t OwnerTableBytes(uint32_t count, size_t rowSize) {
     const size_t slack = 8;  // the count and four spare bytes
     if (rowSize && count > (SIZE_MAX - slack) / rowSize) return 0;

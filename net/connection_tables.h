@@ -1,9 +1,11 @@
-// The connection tables both table routes hand to their consumers, and the matching of
+// The connection tables the table routes hand to their consumers, and the matching of
 // the driver's port records against their rows that gives each row its owner.
 //
 // A table is one block: a 32-bit count, then count rows, then four spare bytes. Rows
 // hold addresses and ports in network byte order (the port in the low 16 bits of its
-// field), exactly as the system's tables deliver them.
+// field), exactly as the system's tables deliver them. IPv4 tables come from every
+// route; IPv6 tables only from the owner tables of NT 6 and later, whose layout the
+// IPv6 rows keep.
 #pragma once
 
 #include <cstddef>
@@ -37,8 +39,41 @@ struct UdpOwnerTable {
     UdpOwnerRow rows[1];
 };
 
+struct Tcp6OwnerRow {
+    uint8_t localAddress[16];
+    uint32_t localScopeId;
+    uint32_t localPort;
+    uint8_t remoteAddress[16];
+    uint32_t remoteScopeId;
+    uint32_t remotePort;
+    uint32_t state;
+    uint32_t owner;
+};
+
+struct Udp6OwnerRow {
+    uint8_t localAddress[16];
+    uint32_t localScopeId;
+    uint32_t localPort;
+    uint32_t owner;
+};
+
 static_assert(sizeof(TcpOwnerRow) == 24 && sizeof(UdpOwnerRow) == 12, "row layouts");
+static_assert(sizeof(Tcp6OwnerRow) == 56 && sizeof(Udp6OwnerRow) == 28, "IPv6 row layouts");
 static_assert(offsetof(TcpOwnerTable, rows) == 4 && offsetof(UdpOwnerTable, rows) == 4, "rows follow the count");
+
+// The four tables, in the order listings and reports show them.
+enum ConnectionKind : uint32_t {
+    kConnectionTcp,
+    kConnectionTcp6,
+    kConnectionUdp,
+    kConnectionUdp6,
+};
+constexpr ConnectionKind kConnectionKinds[] = {kConnectionTcp, kConnectionTcp6, kConnectionUdp, kConnectionUdp6};
+
+inline bool IsTcpKind(ConnectionKind kind) { return kind == kConnectionTcp || kind == kConnectionTcp6; }
+
+// Bytes of one row of a table of that kind.
+size_t ConnectionRowSize(ConnectionKind kind);
 
 // TCP states of the rows.
 constexpr uint32_t kTcpStateListening = 2;

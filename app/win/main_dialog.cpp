@@ -5,6 +5,9 @@
 #include "app/dialog_layout.h"
 #include "app/win/dialog_layout_win.h"
 #include "inspect/hash_table.h"
+#include "inspect/os_family.h"
+#include "inspect/win/os_family_win.h"
+#include "inspect/win/process_state_win.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
 #include "net/win/connections_dialog.h"
@@ -12,6 +15,7 @@
 
 const int kFieldEditIds[10] = {IDC_FIELD_1031, IDC_FIELD_1032, IDC_FIELD_1037, IDC_FIELD_1038, IDC_FIELD_1033,
                                IDC_FIELD_1034, IDC_FIELD_1035, IDC_FIELD_1036, IDC_FIELD_1070, IDC_FIELD_1071};
+const wchar_t kTitleWithoutAdministratorRights[] = L"Korvane Inspector (无管理员权限)";
 const int kOptionControlIds[5] = {IDC_OPT_AUTORUN, IDC_OPT_PROCESSES, IDC_OPT_CONNECTIONS, IDC_MODULES_SELECTED,
                                   IDC_MODULES_ALL};
 
@@ -32,7 +36,7 @@ bool HelpFilePath(wchar_t* path, DWORD chars) {
 }
 }  // namespace
 
-MainDialog::MainDialog() : Dialog(IDD_MAIN) {
+MainDialog::MainDialog() : Dialog(IDD_MAIN), hasAdministratorRights(HasAdministratorRights) {
     // The window bears the application icon.
     windowIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP));
 }
@@ -80,6 +84,9 @@ BOOL MainDialog::OnInitDialog() {
     LayoutControls();
 
     probe = new SystemProbe();
+    if (DetectOsFamily(nullptr, nullptr) == kOsWindowsNt6 && hasAdministratorRights && !hasAdministratorRights()) {
+        SetWindowTextW(hwnd_, kTitleWithoutAdministratorRights);
+    }
 
     // The first live tree is built before the window is first shown.
     auto* job = static_cast<WorkerJob*>(std::calloc(1, sizeof(WorkerJob)));

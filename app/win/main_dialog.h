@@ -39,6 +39,9 @@ public:
     HICON windowIcon = nullptr;
     SystemProbe* probe = nullptr;
     HashTable* records = nullptr;
+    // Whether the program has administrator rights, which the title follows on current
+    // systems; tests put another answer in its place.
+    bool (*hasAdministratorRights)() = nullptr;
 
     // Shows, hides and relabels the panel's controls.
     void ShowPanelLayout(int layout);
@@ -89,6 +92,10 @@ private:
 
     bool revealing_ = false;  // the program itself expands a process to show a selection
 };
+
+// The title on current systems without administrator rights, where some processes
+// cannot be opened; with them, and on older systems, the template's title stays.
+extern const wchar_t kTitleWithoutAdministratorRights[];
 
 // Control IDs of the ten value fields, in member order.
 extern const int kFieldEditIds[10];

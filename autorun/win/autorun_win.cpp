@@ -10,6 +10,8 @@
 #include "autorun/autorun_scan.h"
 #include "autorun/win/command_line_win.h"
 #include "autorun/win/registry_win.h"
+#include "autorun/win/tasks_win.h"
+#include "autorun/win/wow64_win.h"
 #include "inspect/win/file_info_win.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/progress.h"
@@ -166,7 +168,7 @@ uint32_t RunScan(SystemProbe* probe, HWND progressWindow, FILE* stream, AutorunF
     ScanContext context = {probe, progressWindow};
     const ProcessOps processes = {&context, CountProcesses, ListProcesses, ResolveImagePaths};
     const ProgressOps progress = {&context, BeginSteps, Step, StopRequested};
-    const AutorunSystem system = SystemAutorunSystem(&processes);
+    const AutorunSystem system = SystemAutorunSystem(&processes, family);
     const uint32_t status = ScanAutoruns(&system, progressWindow ? &progress : nullptr, stream, family);
     FlushProgress(progressWindow);
     return status;
@@ -178,13 +180,27 @@ const IniOps* SystemIniOps() { return &kSystemIniOps; }
 const DirectoryOps* SystemDirectoryOps() { return &kSystemDirectoryOps; }
 const ShellLinkOps* SystemShellLinkOps() { return &kSystemShellLinkOps; }
 
-AutorunSystem SystemAutorunSystem(const ProcessOps* processes) {
-    return {SystemCommandLineOps(), SystemFileInfoOps(), SystemRegistryOps(), &kSystemIniOps,
-            &kSystemDirectoryOps,   &kSystemShellLinkOps, processes};
+AutorunSystem SystemAutorunSystem(const ProcessOps* processes, AutorunFamily family) {
+    const bool current = family == kAutorunNt6Family;
+    const bool views = current && Is64BitWindows();
+    return {SystemCommandLineOps(),
+            SystemFileInfoOps(),
+            SystemRegistryOps(views),
+            &kSystemIniOps,
+            &kSystemDirectoryOps,
+            &kSystemShellLinkOps,
+            processes,
+            current ? SystemTaskSchedulerOps() : nullptr,
+            current ? SystemFileRedirectionOps() : nullptr,
+            views};
 }
 
 uint32_t ScanAutorunsNt(SystemProbe* probe, HWND progressWindow, FILE* reportStream) {
     return RunScan(probe, progressWindow, reportStream, kAutorunNtFamily);
+}
+
+uint32_t ScanAutorunsNt6(SystemProbe* probe, HWND progressWindow, FILE* reportStream) {
+    return RunScan(probe, progressWindow, reportStream, kAutorunNt6Family);
 }
 
 uint32_t ScanAutoruns9x(SystemProbe* probe, HWND progressWindow, FILE* reportStream) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "autorun/autorun_scan.h"
 #include "autorun/autorun_system.h"
 
 struct SystemProbe;
@@ -18,8 +19,12 @@ const DirectoryOps* SystemDirectoryOps();
 const ShellLinkOps* SystemShellLinkOps();
 
 // Everything but the processes from the system; processes may be null (no listing).
-AutorunSystem SystemAutorunSystem(const ProcessOps* processes);
+// For NT 6 and later also the task scheduler, both registry views on 64-bit Windows and
+// the file-system redirection of a 32-bit build there.
+AutorunSystem SystemAutorunSystem(const ProcessOps* processes, AutorunFamily family = kAutorunNtFamily);
 
-// The probe's ScanAutoruns slot for each family: 0 done, 3 stopped on request.
+// The probe's ScanAutoruns slot for each family (NT 4 to 5.2, NT 6 and later, 9x):
+// 0 done, 3 stopped on request.
 uint32_t ScanAutorunsNt(SystemProbe* probe, HWND progressWindow, FILE* reportStream);
+uint32_t ScanAutorunsNt6(SystemProbe* probe, HWND progressWindow, FILE* reportStream);
 uint32_t ScanAutoruns9x(SystemProbe* probe, HWND progressWindow, FILE* reportStream);

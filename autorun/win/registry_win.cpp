@@ -31,21 +31,29 @@ HKEY RootOf(RegistryHive hive) {
         case kHiveCurrentUser: return HKEY_CURRENT_USER;
         case kHiveUsers: return HKEY_USERS;
         case kHiveClassesRoot: return HKEY_CLASSES_ROOT;
+        case kHiveLocalMachine32: return HKEY_LOCAL_MACHINE;
     }
     return nullptr;
 }
 
-HKEY Open(HKEY parent, const char* path) {
+// The table with views has a non-null context.
+REGSAM ViewOf(void* context, RegistryHive hive) { return RegistryViewAccess(hive, context != nullptr); }
+
+HKEY Open(HKEY parent, const char* path, REGSAM view) {
     HKEY key = nullptr;
-    if (!parent || RegOpenKeyExA(parent, path && path[0] ? path : nullptr, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (!parent ||
+        RegOpenKeyExA(parent, path && path[0] ? path : nullptr, 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
         return nullptr;
     }
     return key;
 }
 
-RegistryKey OpenKey(void*, RegistryHive hive, const char* path) { return Open(RootOf(hive), path); }
+RegistryKey OpenKey(void* context, RegistryHive hive, const char* path) {
+    return Open(RootOf(hive), path, ViewOf(context, hive));
+}
 
-RegistryKey OpenSubkey(void*, RegistryKey key, const char* path) { return Open(static_cast<HKEY>(key), path); }
+// A key below an open key stays in the view of that key.
+RegistryKey OpenSubkey(void*, RegistryKey key, const char* path) { return Open(static_cast<HKEY>(key), path, 0); }
 
 void CloseKey(void*, RegistryKey key) { RegCloseKey(static_cast<HKEY>(key)); }
 
@@ -147,20 +155,25 @@ char* ReadRegistryText(HKEY key, const char* valueName) {
 namespace {
 
 // The value of a key opened for value queries only; null when it cannot be read.
-char* ReadValueOf(HKEY hive, const char* path, const char* name) {
+char* ReadValueOf(HKEY hive, const char* path, const char* name, REGSAM view) {
     HKEY key = nullptr;
-    if (!hive || RegOpenKeyExA(hive, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return nullptr;
+    if (!hive || RegOpenKeyExA(hive, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return nullptr;
     char* text = ReadKeyValue(key, name, nullptr);
     RegCloseKey(key);
     return text;
 }
 
-char* ReadString(void*, RegistryHive hive, const char* path, const char* name) {
-    return ReadValueOf(RootOf(hive), path, name);
+char* ReadString(void* context, RegistryHive hive, const char* path, const char* name) {
+    return ReadValueOf(RootOf(hive), path, name, ViewOf(context, hive));
 }
 
 const RegistryOps kSystemRegistryOps = {
     nullptr, OpenKey, OpenSubkey, CloseKey, QueryCounts, EnumSubkey, EnumValue, ReadValue, ReadString, ExpandEnvironment,
+};
+const bool kViews = true;
+const RegistryOps kViewRegistryOps = {
+    const_cast<bool*>(&kViews), OpenKey,   OpenSubkey, CloseKey,          QueryCounts,
+    EnumSubkey,                 EnumValue, ReadValue,  ReadString, ExpandEnvironment,
 };
 
 }  // namespace
@@ -186,8 +199,8 @@ char* ReadKeyValue(HKEY key, const char* valueName, DWORD* type) {
 }
 
 char* ReadRegistryString(HKEY hive, const char* keyPath, const char* valueName) {
-    char* text = ReadValueOf(hive, keyPath, valueName);
+    char* text = ReadValueOf(hive, keyPath, valueName, 0);
     return text ? text : NewText("");
 }
 
-const RegistryOps* SystemRegistryOps() { return &kSystemRegistryOps; }
+const RegistryOps* SystemRegistryOps(bool views) { return views ? &kViewRegistryOps : &kSystemRegistryOps; }

@@ -27,4 +27,7 @@ char* ReadRegistryText(HKEY key, const char* valueName);
 char* ExpandEnvironmentText(const char* text);
 
 // The registry table of the autorun scan; it has no state and lives for the whole run.
-const RegistryOps* SystemRegistryOps();
+// With views, every key is opened in the view RegistryViewAccess names, so that a
+// 32-bit build reads the 64-bit view of HKEY_LOCAL_MACHINE and kHiveLocalMachine32 is
+// its 32-bit view (for 64-bit Windows only); without, as the program sees the registry.
+const RegistryOps* SystemRegistryOps(bool views = false);

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "inspect/win/entry_points.h"
+
 static_assert(sizeof(OSVERSIONINFOEXA) == 156, "extended version structure");
 static_assert(sizeof(OSVERSIONINFOA) == 148, "short version structure");
 static_assert(sizeof(OsVersionQuery::servicePack) == sizeof(OSVERSIONINFOA::szCSDVersion),
@@ -18,10 +20,27 @@ void CopyVersionFields(const OSVERSIONINFOA& info, OsVersionQuery* out) {
     out->buildNumber = info.dwBuildNumber;
     std::memcpy(out->servicePack, info.szCSDVersion, sizeof out->servicePack);
 }
+
+using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW* info);
+
+// The kernel's version query, looked up by name: absent on the 9x family.
+void QueryTrueVersion(OsVersionQuery* out) {
+    const auto query = LookUpLoadedEntry<RtlGetVersionFn>("ntdll.dll", "RtlGetVersion");
+    if (!query) return;
+    OSVERSIONINFOW info;
+    std::memset(&info, 0, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+    if (query(&info) != 0) return;  // an NTSTATUS other than success
+    out->trueOk = true;
+    out->trueMajor = info.dwMajorVersion;
+    out->trueMinor = info.dwMinorVersion;
+    out->trueBuild = info.dwBuildNumber;
+}
 }  // namespace
 
 void QueryOsVersion(OsVersionQuery* out) {
     std::memset(out, 0, sizeof *out);
+    QueryTrueVersion(out);
 
     OSVERSIONINFOEXA extended;
     std::memset(&extended, 0, sizeof extended);

@@ -5,7 +5,8 @@
 
 #include "inspect/os_family.h"
 
-// Runs the extended version query, and the short one when that fails.
+// Runs the extended version query, and the short one when that fails; and the
+// kernel's query of the true version.
 void QueryOsVersion(OsVersionQuery* out);
 
 // OsFamily code of this system; see ClassifyOsFamily for the out values.

@@ -5,6 +5,7 @@
 #include "autorun/win/autorun_win.h"
 #include "driver/win/driver_channel.h"
 #include "inspect/os_family.h"
+#include "inspect/win/entry_points.h"
 #include "inspect/win/modules_win.h"
 #include "inspect/win/os_family_win.h"
 #include "inspect/win/processes_win.h"
@@ -17,26 +18,21 @@ namespace {
 // Slot 5: the autorun scan of each family.
 constexpr ScanAutorunsOp kNtAutorunScan = ScanAutorunsNt;
 constexpr ScanAutorunsOp kWin9xAutorunScan = ScanAutoruns9x;
+constexpr ScanAutorunsOp kNt6AutorunScan = ScanAutorunsNt6;
 // Slots 7 and 8: the direct call of an exported Ex table function (NT family), and
 // the plain-table route that finds the owners itself.
 constexpr ConnectionTableOp kUdpExRoute = GetUdpTableEx;
 constexpr ConnectionTableOp kTcpExRoute = GetTcpTableEx;
 constexpr ConnectionTableOp kUdpPlainRoute = GetUdpTablePlain;
 constexpr ConnectionTableOp kTcpPlainRoute = GetTcpTablePlain;
+// Slots 7 and 8 on NT 6 and later: the system's owner tables, IPv4 and IPv6.
+constexpr ConnectionTableOp kUdpOwnerTableRoute = GetUdpTableExtended;
+constexpr ConnectionTableOp kTcpOwnerTableRoute = GetTcpTableExtended;
 
 // What the report and the connection listing ask the table calls for.
 constexpr DWORD kConnectionTableFlags = 2;
-constexpr DWORD kAddressFamilyIpv4 = 2;  // AF_INET
-
-template <typename Fn>
-Fn LookUp(HMODULE library, const char* name) {
-    Fn entry = nullptr;
-    if (!library) return entry;
-    const FARPROC found = GetProcAddress(library, name);
-    static_assert(sizeof entry == sizeof found, "entry points are code pointers");
-    std::memcpy(&entry, &found, sizeof entry);
-    return entry;
-}
+constexpr DWORD kAddressFamilyIpv4 = 2;   // AF_INET
+constexpr DWORD kAddressFamilyIpv6 = 23;  // AF_INET6
 
 }  // namespace
 
@@ -66,11 +62,46 @@ SystemProbe::SystemProbe()
       module32Next(nullptr),
       allocateAndGetTcpTableFromStack(nullptr),
       allocateAndGetUdpTableFromStack(nullptr),
-      enumProcessModulesEx(nullptr) {
+      enumProcessModulesEx(nullptr),
+      getExtendedTcpTable(nullptr),
+      getExtendedUdpTable(nullptr),
+      ipv6Tables(0) {
     Initialize();
 }
 
 SystemProbe::~SystemProbe() { Teardown(); }
+
+void SystemProbe::BindPsapi() {
+    processLibrary = LoadLibraryA("psapi.dll");
+    if (!processLibrary) return;
+    listProcesses = ListProcessesPerfData;
+    listModules = ListModulesPsapi;
+    enumProcessModules = LookUpEntry<EnumProcessModulesFn>(processLibrary, "EnumProcessModules");
+    getModuleFileNameExA = LookUpEntry<GetModuleFileNameExAFn>(processLibrary, "GetModuleFileNameExA");
+    enumProcessModulesEx = LookUpEntry<EnumProcessModulesExFn>(processLibrary, "EnumProcessModulesEx");
+    findModulePath = FindModulePathPsapi;
+    scanAutoruns = kNtAutorunScan;
+    getProcessMemoryInfo = LookUpEntry<GetProcessMemoryInfoFn>(processLibrary, "GetProcessMemoryInfo");
+    getModuleInformation = LookUpEntry<GetModuleInformationFn>(processLibrary, "GetModuleInformation");
+    writeProcessBlock = WriteProcessBlockPsapi;
+    countProcessItems = CountProcessItemsPerfData;
+}
+
+void SystemProbe::BindToolHelp(ScanAutorunsOp scan) {
+    processLibrary = LoadLibraryA("kernel32.dll");
+    if (!processLibrary) return;
+    listProcesses = ListProcessesToolHelp;
+    listModules = ListModulesToolHelp;
+    findModulePath = FindModulePathToolHelp;
+    createToolhelp32Snapshot = LookUpEntry<CreateToolhelp32SnapshotFn>(processLibrary, "CreateToolhelp32Snapshot");
+    process32First = LookUpEntry<Process32Fn>(processLibrary, "Process32First");
+    process32Next = LookUpEntry<Process32Fn>(processLibrary, "Process32Next");
+    module32First = LookUpEntry<Module32Fn>(processLibrary, "Module32First");
+    module32Next = LookUpEntry<Module32Fn>(processLibrary, "Module32Next");
+    scanAutoruns = scan;
+    writeProcessBlock = WriteProcessBlockToolHelp;
+    countProcessItems = CountProcessItemsToolHelp;
+}
 
 void SystemProbe::Initialize() {
     Teardown();
@@ -79,62 +110,47 @@ void SystemProbe::Initialize() {
     ipLibrary = LoadLibraryA("iphlpapi.dll");
     const int32_t family = DetectOsFamily(nullptr, nullptr);
 
-    if (family > kOsUnknown) {
-        processLibrary = LoadLibraryA("psapi.dll");
-        if (processLibrary) {
-            listProcesses = ListProcessesPerfData;
-            listModules = ListModulesPsapi;
-            enumProcessModules = LookUp<EnumProcessModulesFn>(processLibrary, "EnumProcessModules");
-            getModuleFileNameExA = LookUp<GetModuleFileNameExAFn>(processLibrary, "GetModuleFileNameExA");
-            enumProcessModulesEx = LookUp<EnumProcessModulesExFn>(processLibrary, "EnumProcessModulesEx");
-            findModulePath = FindModulePathPsapi;
-            scanAutoruns = kNtAutorunScan;
-            getProcessMemoryInfo = LookUp<GetProcessMemoryInfoFn>(processLibrary, "GetProcessMemoryInfo");
-            getModuleInformation = LookUp<GetModuleInformationFn>(processLibrary, "GetModuleInformation");
-            writeProcessBlock = WriteProcessBlockPsapi;
-            countProcessItems = CountProcessItemsPerfData;
+    if (family == kOsWindowsNt6) {
+        // The system's tables carry the owners, and an unsigned driver cannot load on
+        // current x64 systems: no driver here.
+        BindToolHelp(kNt6AutorunScan);
+        if (ipLibrary) {
+            getExtendedTcpTable = LookUpEntry<GetExtendedTableFn>(ipLibrary, "GetExtendedTcpTable");
+            getExtendedUdpTable = LookUpEntry<GetExtendedTableFn>(ipLibrary, "GetExtendedUdpTable");
+            if (getExtendedTcpTable) getTcpConnectionTable = kTcpOwnerTableRoute;
+            if (getExtendedUdpTable) getUdpConnectionTable = kUdpOwnerTableRoute;
+            ipv6Tables = 1;
         }
+    } else if (family > kOsUnknown) {
+        BindPsapi();
         if (ipLibrary) {
             allocateAndGetTcpExTableFromStack =
-                LookUp<AllocateAndGetExTableFn>(ipLibrary, "AllocateAndGetTcpExTableFromStack");
+                LookUpEntry<AllocateAndGetExTableFn>(ipLibrary, "AllocateAndGetTcpExTableFromStack");
             if (allocateAndGetTcpExTableFromStack) {
                 getTcpConnectionTable = kTcpExRoute;
             } else {
                 allocateAndGetTcpTableFromStack =
-                    LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetTcpTableFromStack");
+                    LookUpEntry<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetTcpTableFromStack");
                 getTcpConnectionTable = kTcpPlainRoute;
             }
             allocateAndGetUdpExTableFromStack =
-                LookUp<AllocateAndGetExTableFn>(ipLibrary, "AllocateAndGetUdpExTableFromStack");
+                LookUpEntry<AllocateAndGetExTableFn>(ipLibrary, "AllocateAndGetUdpExTableFromStack");
             if (allocateAndGetUdpExTableFromStack) {
                 getUdpConnectionTable = kUdpExRoute;
             } else {
                 allocateAndGetUdpTableFromStack =
-                    LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetUdpTableFromStack");
+                    LookUpEntry<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetUdpTableFromStack");
                 getUdpConnectionTable = kUdpPlainRoute;
             }
         }
         OpenDriverChannel(*this);
     } else if (family < kOsUnknown) {
-        processLibrary = LoadLibraryA("kernel32.dll");
-        if (processLibrary) {
-            listProcesses = ListProcessesToolHelp;
-            listModules = ListModulesToolHelp;
-            findModulePath = FindModulePathToolHelp;
-            createToolhelp32Snapshot = LookUp<CreateToolhelp32SnapshotFn>(processLibrary, "CreateToolhelp32Snapshot");
-            process32First = LookUp<Process32Fn>(processLibrary, "Process32First");
-            process32Next = LookUp<Process32Fn>(processLibrary, "Process32Next");
-            module32First = LookUp<Module32Fn>(processLibrary, "Module32First");
-            module32Next = LookUp<Module32Fn>(processLibrary, "Module32Next");
-            scanAutoruns = kWin9xAutorunScan;
-            writeProcessBlock = WriteProcessBlockToolHelp;
-            countProcessItems = CountProcessItemsToolHelp;
-        }
+        BindToolHelp(kWin9xAutorunScan);
         if (ipLibrary) {
             allocateAndGetTcpTableFromStack =
-                LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetTcpTableFromStack");
+                LookUpEntry<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetTcpTableFromStack");
             allocateAndGetUdpTableFromStack =
-                LookUp<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetUdpTableFromStack");
+                LookUpEntry<AllocateAndGetTableFn>(ipLibrary, "AllocateAndGetUdpTableFromStack");
             getTcpConnectionTable = kTcpPlainRoute;
             getUdpConnectionTable = kUdpPlainRoute;
         }
@@ -171,6 +187,9 @@ void SystemProbe::Teardown() {
     allocateAndGetTcpTableFromStack = nullptr;
     allocateAndGetUdpTableFromStack = nullptr;
     enumProcessModulesEx = nullptr;
+    getExtendedTcpTable = nullptr;
+    getExtendedUdpTable = nullptr;
+    ipv6Tables = 0;
 
     // A driver that this run installed is removed; one that was running before stays
     // running, and only its device handle is closed.
@@ -229,6 +248,16 @@ bool SystemProbe::QueryTcpTable(void** tableOut, HashTable* processTable) {
 bool SystemProbe::QueryUdpTable(void** tableOut, HashTable* processTable) {
     if (!getUdpConnectionTable) return false;
     return GetUdpConnectionTable(processTable, tableOut, TRUE, GetProcessHeap(), kConnectionTableFlags, kAddressFamilyIpv4) == 0;
+}
+
+bool SystemProbe::QueryTcp6Table(void** tableOut, HashTable* processTable) {
+    if (!getTcpConnectionTable || !ipv6Tables) return false;
+    return GetTcpConnectionTable(processTable, tableOut, TRUE, GetProcessHeap(), kConnectionTableFlags, kAddressFamilyIpv6) == 0;
+}
+
+bool SystemProbe::QueryUdp6Table(void** tableOut, HashTable* processTable) {
+    if (!getUdpConnectionTable || !ipv6Tables) return false;
+    return GetUdpConnectionTable(processTable, tableOut, TRUE, GetProcessHeap(), kConnectionTableFlags, kAddressFamilyIpv6) == 0;
 }
 
 BOOL SystemProbe::EnumProcessModules(HANDLE process, HMODULE* handles, DWORD byteSize, DWORD* bytesNeeded) {

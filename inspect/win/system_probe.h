@@ -3,6 +3,10 @@
 // slots with the implementations that suit the system. Everything else calls the
 // slots through the forwarding methods; an empty slot answers a neutral value.
 //
+// NT 6 and later (Vista to 11) take the ToolHelp process and module routes, the NT
+// autorun scan with the places of current systems, and the system's owner tables of
+// both address families; no driver is installed there.
+//
 // Do not include psapi.h together with this header: with newer SDK settings it
 // renames EnumProcessModules and GetModuleFileNameExA, the names of methods here.
 #pragma once
@@ -87,6 +91,8 @@ using GetProcessMemoryInfoFn = BOOL(WINAPI*)(HANDLE process, void* counters, DWO
 using GetModuleInformationFn = BOOL(WINAPI*)(HANDLE process, HMODULE module, void* info, DWORD size);
 using AllocateAndGetExTableFn = DWORD(WINAPI*)(void** table, BOOL sorted, HANDLE heap, DWORD flags, DWORD family);
 using AllocateAndGetTableFn = DWORD(WINAPI*)(void** table, BOOL sorted, HANDLE heap, DWORD flags);
+using GetExtendedTableFn = DWORD(WINAPI*)(void* table, DWORD* size, BOOL sorted, ULONG family, DWORD tableClass,
+                                          ULONG reserved);
 using CreateToolhelp32SnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId);
 using Process32Fn = BOOL(WINAPI*)(HANDLE snapshot, ProcessEntry* entry);
 using Module32Fn = BOOL(WINAPI*)(HANDLE snapshot, ModuleEntry* entry);
@@ -110,7 +116,7 @@ struct SystemProbe {
     ConnectionTableOp getTcpConnectionTable;
 
     uint8_t driverPreinstalled;  // the device opened without installing the driver
-    HMODULE processLibrary;      // psapi.dll on the NT family, kernel32.dll on the 9x family
+    HMODULE processLibrary;      // psapi.dll on NT 4 to 5.2, kernel32.dll on the 9x family and NT 6
     HMODULE ipLibrary;           // iphlpapi.dll
     HANDLE driverDevice;         // INVALID_HANDLE_VALUE when none is open
 
@@ -131,6 +137,11 @@ struct SystemProbe {
     // Lists the modules of both widths of a 32-bit process seen from a 64-bit one;
     // EnumProcessModules prefers it when the library exports it.
     EnumProcessModulesExFn enumProcessModulesEx;
+    // The owner tables of NT 6 and later (slots 7 and 8 there), and whether those slots
+    // answer the IPv6 family too (1 only on NT 6 and later).
+    GetExtendedTableFn getExtendedTcpTable;
+    GetExtendedTableFn getExtendedUdpTable;
+    uint8_t ipv6Tables;
 
     // Releases what a previous binding held, then detects the OS family and binds.
     void Initialize();
@@ -155,6 +166,10 @@ struct SystemProbe {
     // IPv4 with flags 2. False when the slot fails or is empty.
     bool QueryTcpTable(void** tableOut, HashTable* processTable);
     bool QueryUdpTable(void** tableOut, HashTable* processTable);
+    // The same for IPv6 (Tcp6OwnerTable, Udp6OwnerTable); false where the slots answer
+    // IPv4 only.
+    bool QueryTcp6Table(void** tableOut, HashTable* processTable);
+    bool QueryUdp6Table(void** tableOut, HashTable* processTable);
 
     // The entry points; each answers 0 when it was not found. CreateToolhelp32Snapshot
     // then answers 0, not INVALID_HANDLE_VALUE.
@@ -173,6 +188,11 @@ struct SystemProbe {
     char* GetProcessImagePath(const HashTable* processTable, uint32_t processId);
     // Replaces the name of every entry of a process table by GetProcessImagePath.
     void ResolveProcessImagePaths(HashTable* processTable);
+
+private:
+    // Slots 1 to 4 and 6 from ToolHelp in kernel32.dll, slot 5 the scan given.
+    void BindToolHelp(ScanAutorunsOp scan);
+    void BindPsapi();
 };
 
 // True for a snapshot handle that a forwarding method returned successfully.

@@ -13,6 +13,7 @@
 #include "jobs/win/worker_job.h"
 #include "net/connection_rows.h"
 #include "net/win/connection_names_win.h"
+#include "net/win/connection_routes.h"
 #include "ui/controls.h"
 
 namespace {
@@ -84,7 +85,7 @@ bool StopRequested(void* progressWindow) {
 // The host texts a row was added with, to be shown anew when a name arrives later.
 struct ShownHosts {
     const void* table;
-    bool isTcp;
+    ConnectionKind kind;
     uint32_t index;
     std::string localHost;
     std::string remoteHost;
@@ -110,21 +111,17 @@ void UpdateHostCells(void* argument) {
 // Fills the list with one table's rows, their host names as far as they are known now.
 // 0, or 3 when stopped.
 uint32_t AddTableRows(HWND list, HWND progressWindow, SystemProbe* probe, ConnectionNames& names,
-                      HashTable* processes, const void* table, bool isTcp, std::vector<ShownHosts>* shown) {
+                      HashTable* processes, const void* table, ConnectionKind kind, std::vector<ShownHosts>* shown) {
     const uint32_t count = ConnectionRowCount(table);
     uint32_t result = 0;
     std::map<uint32_t, std::string> applications;  // display path by owner, for this listing
     RowBatch batch{list, {}, {}};
     DWORD batchStart = GetTickCount();
     for (uint32_t i = 0; i < count; ++i) {
-        const void* row = ConnectionRowAt(table, isTcp, i);
+        const ConnectionRow row = ConnectionRowAt(table, kind, i);
         batch.texts.emplace_back();
-        if (isTcp) {
-            FormatTcpRow(names, *static_cast<const TcpOwnerRow*>(row), &batch.texts.back());
-        } else {
-            FormatUdpRow(names, *static_cast<const UdpOwnerRow*>(row), &batch.texts.back());
-        }
-        const uint32_t owner = ConnectionRowOwner(row, isTcp);
+        FormatConnectionRow(names, row, &batch.texts.back());
+        const uint32_t owner = row.owner;
         auto found = applications.find(owner);
         if (found == applications.end()) {
             char* path = owner ? probe->GetProcessImagePath(processes, owner) : nullptr;
@@ -132,7 +129,7 @@ uint32_t AddTableRows(HWND list, HWND progressWindow, SystemProbe* probe, Connec
             std::free(path);
         }
         batch.applications.push_back(found->second);
-        shown->push_back({table, isTcp, i, batch.texts.back().localHost, batch.texts.back().remoteHost});
+        shown->push_back({table, kind, i, batch.texts.back().localHost, batch.texts.back().remoteHost});
         if (batch.texts.size() >= kBatchRows || GetTickCount() - batchStart >= kBatchMs || i + 1 == count) {
             RunOnInterfaceThread(progressWindow, AddRows, &batch);
             batch.texts.clear();
@@ -173,9 +170,9 @@ int SetListCellText(HWND list, int row, int column, const char* text, HDC dc) {
     return row;
 }
 
-uint32_t ResolveTableHostNames(ConnectionNames& names, const void* table, bool isTcp, HWND progressWindow) {
+uint32_t ResolveTableHostNames(ConnectionNames& names, const void* table, ConnectionKind kind, HWND progressWindow) {
     std::vector<NetAddress> addresses;
-    CollectHostAddresses(table, isTcp, &addresses);
+    CollectHostAddresses(table, kind, &addresses);
     return names.Resolve(addresses.data(), addresses.size(), StopRequested, progressWindow);
 }
 
@@ -183,25 +180,26 @@ uint32_t FillConnectionList(HWND list, HWND progressWindow, SystemProbe* probe, 
     HashTable* processes = CreateTable(8, 1);
     if (processes) probe->ListProcesses(processes, nullptr);
     RunOnInterfaceThread(progressWindow, DeleteRows, list);
-    void* tables[2] = {nullptr, nullptr};
-    if (!probe->QueryTcpTable(&tables[0], processes)) tables[0] = nullptr;
-    if (!probe->QueryUdpTable(&tables[1], processes)) tables[1] = nullptr;
+    constexpr size_t kKinds = sizeof kConnectionKinds / sizeof kConnectionKinds[0];
+    void* tables[kKinds] = {};
+    for (size_t t = 0; t < kKinds; ++t) QueryConnectionTable(probe, kConnectionKinds[t], &tables[t], processes);
 
-    // The host names of both tables are looked up together, under one deadline, while
+    // The host names of every table are looked up together, under one deadline, while
     // the rows already show; names that arrive later replace their cells' "*".
     std::vector<NetAddress> addresses;
-    CollectHostAddresses(tables[0], true, &addresses);
-    CollectHostAddresses(tables[1], false, &addresses);
+    for (size_t t = 0; t < kKinds; ++t) CollectHostAddresses(tables[t], kConnectionKinds[t], &addresses);
     const uint64_t deadline = names.StartResolve(addresses.data(), addresses.size());
     BeginProgressTask(progressWindow, L"正在搜索活动的TCP连接信息……", ConnectionRowCount(tables[0]));
     uint32_t result = StopRequested(progressWindow) ? kStoppedResult : 0;
     std::vector<ShownHosts> shown;
-    for (int t = 0; t < 2 && result == 0; ++t) {
+    for (size_t t = 0; t < kKinds && result == 0; ++t) {
         if (!tables[t]) continue;
-        if (t == 1) {
-            BeginProgressTask(progressWindow, L"正在搜索活动的UDP连接信息…… ", ConnectionRowCount(tables[1]));
+        if (t > 0) {
+            const wchar_t* task = IsTcpKind(kConnectionKinds[t]) ? L"正在搜索活动的TCP连接信息……"
+                                                                  : L"正在搜索活动的UDP连接信息…… ";
+            BeginProgressTask(progressWindow, task, ConnectionRowCount(tables[t]));
         }
-        result = AddTableRows(list, progressWindow, probe, names, processes, tables[t], t == 0, &shown);
+        result = AddTableRows(list, progressWindow, probe, names, processes, tables[t], kConnectionKinds[t], &shown);
     }
     if (result == 0) {
         result = names.WaitForAnswers(addresses.data(), addresses.size(), deadline, StopRequested, progressWindow);
@@ -210,12 +208,7 @@ uint32_t FillConnectionList(HWND list, HWND progressWindow, SystemProbe* probe, 
         HostUpdates updates{list, {}, {}, {}};
         for (size_t row = 0; row < shown.size(); ++row) {
             ConnectionTexts now;
-            const void* at = ConnectionRowAt(shown[row].table, shown[row].isTcp, shown[row].index);
-            if (shown[row].isTcp) {
-                FormatTcpRow(names, *static_cast<const TcpOwnerRow*>(at), &now);
-            } else {
-                FormatUdpRow(names, *static_cast<const UdpOwnerRow*>(at), &now);
-            }
+            FormatConnectionRow(names, ConnectionRowAt(shown[row].table, shown[row].kind, shown[row].index), &now);
             const struct {
                 int column;
                 const std::string& before;

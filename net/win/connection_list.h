@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "net/connection_format.h"
+#include "net/connection_tables.h"
 
 struct SystemProbe;
 struct WorkerJob;
@@ -22,10 +23,10 @@ int SetListCellText(HWND list, int row, int column, const char* text, HDC dc);
 
 // Looks the host names of a table's rows up at once (see ConnectionNames::Resolve);
 // with a progress window a stop request ends the wait. 0, or 3 when stopped.
-uint32_t ResolveTableHostNames(ConnectionNames& names, const void* table, bool isTcp, HWND progressWindow);
+uint32_t ResolveTableHostNames(ConnectionNames& names, const void* table, ConnectionKind kind, HWND progressWindow);
 
-// Empties list and fills it with a row per TCP connection and UDP endpoint, the host
-// names from names; with a progress window it reports progress and stops on request.
+// Empties list and fills it with a row per TCP connection and UDP endpoint (IPv4, then
+// IPv6 where the system gives IPv6 tables), the host names from names; with a progress window it reports progress and stops on request.
 // The rows reach the list in batches run on the interface thread. 0 or 3.
 uint32_t FillConnectionList(HWND list, HWND progressWindow, SystemProbe* probe, ConnectionNames& names);
 

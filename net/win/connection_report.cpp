@@ -5,7 +5,6 @@
 #include "inspect/win/file_info_win.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/progress.h"
-#include "net/connection_rows.h"
 #include "net/win/connection_list.h"
 #include "net/win/connection_names_win.h"
 
@@ -19,13 +18,13 @@ char* FileDetails(void*, const char* path, IdList* ids) { return GetFileDetails(
 
 }  // namespace
 
-uint32_t PrepareConnectionLines(const void* table, bool isTcp, HWND progressWindow) {
-    return ResolveTableHostNames(SystemConnectionNames(), table, isTcp, progressWindow);
+uint32_t PrepareConnectionLines(const void* table, ConnectionKind kind, HWND progressWindow) {
+    return ResolveTableHostNames(SystemConnectionNames(), table, kind, progressWindow);
 }
 
-bool WriteConnectionLine(SystemProbe* probe, HashTable* processTable, FILE* stream, const void* row, bool isTcp,
+bool WriteConnectionLine(SystemProbe* probe, HashTable* processTable, FILE* stream, const ConnectionRow& row,
                          uint32_t processFilter) {
     if (!probe) return false;
     const ConnectionOwnerOps owners = {probe, ImagePath, FileDetails};
-    return WriteConnectionLine(SystemConnectionNames(), owners, processTable, stream, row, isTcp, processFilter);
+    return WriteConnectionLine(SystemConnectionNames(), owners, processTable, stream, row, processFilter);
 }

@@ -1,9 +1,28 @@
 #include "net/win/connection_routes.h"
 
+#include <winsock2.h>
+#include <iphlpapi.h>
+
+#include <cstddef>
 #include <cstring>
 
 #include "driver/win/driver_channel.h"
 #include "net/connection_tables.h"
+
+// The owner tables of the system are the program's tables as they are.
+static_assert(sizeof(MIB_TCPROW_OWNER_PID) == sizeof(TcpOwnerRow) &&
+                  sizeof(MIB_UDPROW_OWNER_PID) == sizeof(UdpOwnerRow) &&
+                  sizeof(MIB_TCP6ROW_OWNER_PID) == sizeof(Tcp6OwnerRow) &&
+                  sizeof(MIB_UDP6ROW_OWNER_PID) == sizeof(Udp6OwnerRow),
+              "owner rows");
+static_assert(offsetof(MIB_TCPTABLE_OWNER_PID, table) == 4 && offsetof(MIB_UDPTABLE_OWNER_PID, table) == 4 &&
+                  offsetof(MIB_TCP6TABLE_OWNER_PID, table) == 4 && offsetof(MIB_UDP6TABLE_OWNER_PID, table) == 4,
+              "rows follow the count");
+static_assert(offsetof(MIB_TCPROW_OWNER_PID, dwOwningPid) == offsetof(TcpOwnerRow, owner) &&
+                  offsetof(MIB_TCP6ROW_OWNER_PID, dwRemotePort) == offsetof(Tcp6OwnerRow, remotePort) &&
+                  offsetof(MIB_TCP6ROW_OWNER_PID, dwOwningPid) == offsetof(Tcp6OwnerRow, owner) &&
+                  offsetof(MIB_UDP6ROW_OWNER_PID, dwOwningPid) == offsetof(Udp6OwnerRow, owner),
+              "owner fields");
 
 namespace {
 
@@ -47,6 +66,41 @@ DWORD Widen(AllocateAndGetTableFn call, size_t plainRowSize, size_t ownerRowSize
     HeapFree(heap, 0, plain);
     *tableOut = table;
     return table ? 0 : ERROR_NOT_ENOUGH_MEMORY;
+}
+
+// The system's owner table of tableClass for family: asked again with the size the
+// system names while the table grows between the calls.
+DWORD CallExtended(GetExtendedTableFn call, DWORD tableClass, size_t rowSize, void** tableOut, BOOL sorted,
+                   HANDLE heap, DWORD family) {
+    constexpr int kAttempts = 6;
+    constexpr DWORD kFirstRows = 64;
+    constexpr DWORD kSpareRows = 16;  // room for rows that come between the two calls
+    if (!tableOut) return ERROR_INVALID_PARAMETER;
+    *tableOut = nullptr;
+    if (!call) return kConnectionTableUnavailable;
+    const DWORD row = static_cast<DWORD>(rowSize);
+    DWORD size = 4 + kFirstRows * row;
+    DWORD result = ERROR_INSUFFICIENT_BUFFER;
+    for (int attempt = 0; attempt < kAttempts && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+        if (size > 0x7FFFFFFF - 4 - kSpareRows * row) return ERROR_NOT_ENOUGH_MEMORY;
+        const DWORD room = size + kSpareRows * row;
+        // Four spare bytes after what the system may fill, zero like the rest.
+        auto* table = static_cast<uint8_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, room + 4));
+        if (!table) return ERROR_NOT_ENOUGH_MEMORY;
+        size = room;
+        result = call(table, &size, sorted, family, tableClass, 0);
+        if (result == NO_ERROR) {
+            // Only the rows that lie inside the block are taken.
+            uint32_t count = 0;
+            std::memcpy(&count, table, sizeof count);
+            if (count > (room - 4) / row) count = (room - 4) / row;
+            std::memcpy(table, &count, sizeof count);
+            *tableOut = table;
+            return 0;
+        }
+        HeapFree(heap, 0, table);
+    }
+    return result;
 }
 
 struct Matching {
@@ -96,4 +150,29 @@ DWORD GetUdpTablePlain(SystemProbe* probe, HashTable* processTable, void** table
                                tableOut, sorted, heap, flags);
     if (result == 0) GiveOwners(probe, processTable, *tableOut, MatchUdp);
     return result;
+}
+
+DWORD GetTcpTableExtended(SystemProbe* probe, HashTable*, void** tableOut, BOOL sorted, HANDLE heap, DWORD,
+                          DWORD family) {
+    const size_t row = family == AF_INET6 ? sizeof(Tcp6OwnerRow) : sizeof(TcpOwnerRow);
+    return CallExtended(probe->getExtendedTcpTable, TCP_TABLE_OWNER_PID_ALL, row, tableOut, sorted, heap, family);
+}
+
+DWORD GetUdpTableExtended(SystemProbe* probe, HashTable*, void** tableOut, BOOL sorted, HANDLE heap, DWORD,
+                          DWORD family) {
+    const size_t row = family == AF_INET6 ? sizeof(Udp6OwnerRow) : sizeof(UdpOwnerRow);
+    return CallExtended(probe->getExtendedUdpTable, UDP_TABLE_OWNER_PID, row, tableOut, sorted, heap, family);
+}
+
+bool QueryConnectionTable(SystemProbe* probe, ConnectionKind kind, void** tableOut, HashTable* processTable) {
+    *tableOut = nullptr;
+    bool queried = false;
+    switch (kind) {
+        case kConnectionTcp: queried = probe->QueryTcpTable(tableOut, processTable); break;
+        case kConnectionTcp6: queried = probe->QueryTcp6Table(tableOut, processTable); break;
+        case kConnectionUdp: queried = probe->QueryUdpTable(tableOut, processTable); break;
+        case kConnectionUdp6: queried = probe->QueryUdp6Table(tableOut, processTable); break;
+    }
+    if (!queried) *tableOut = nullptr;
+    return queried && *tableOut;
 }

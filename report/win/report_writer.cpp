@@ -17,6 +17,7 @@
 #include "jobs/win/worker_job.h"
 #include "net/connection_tables.h"
 #include "net/win/connection_report.h"
+#include "net/win/connection_routes.h"
 #include "report/report_line.h"
 #include "ui/controls.h"
 
@@ -191,10 +192,12 @@ bool WriteProcessSection(WriteState* state) {
     return true;
 }
 
-// One part (TCP or UDP) of the connection section; false when stopped.
-bool WriteConnectionPart(WriteState* state, bool tcp, uint32_t filter) {
+// One table (TCP, TCP6, UDP or UDP6) of the connection section; false when stopped.
+// A kind the system gives no table for writes nothing.
+bool WriteConnectionPart(WriteState* state, ConnectionKind kind, uint32_t filter) {
+    if ((kind == kConnectionTcp6 || kind == kConnectionUdp6) && !state->probe->ipv6Tables) return true;
     if (state->progress) {
-        const wchar_t* task = tcp ? L"正在加载活动的TCP连接信息……" : L"正在加载活动的UDP连接信息…… ";
+        const wchar_t* task = IsTcpKind(kind) ? L"正在加载活动的TCP连接信息……" : L"正在加载活动的UDP连接信息…… ";
         SendMessageW(state->progress, WM_SETTEXT, reinterpret_cast<WPARAM>(state->progress),
                      reinterpret_cast<LPARAM>(task));
         SendMessageW(state->progress, ProgressSetPos, 0, 0);
@@ -202,16 +205,12 @@ bool WriteConnectionPart(WriteState* state, bool tcp, uint32_t filter) {
         if (IsStopRequested(&state->result)) return false;
     }
     void* table = nullptr;
-    const bool queried = tcp ? state->probe->QueryTcpTable(&table, state->processes)
-                             : state->probe->QueryUdpTable(&table, state->processes);
-    if (!queried || !table) return true;  // that part of the section stays empty
-    const uint32_t rows = tcp ? static_cast<TcpOwnerTable*>(table)->count : static_cast<UdpOwnerTable*>(table)->count;
+    if (!QueryConnectionTable(state->probe, kind, &table, state->processes)) return true;  // that part stays empty
+    const uint32_t rows = ConnectionRowCount(table);
     if (state->progress) SendMessageW(state->progress, ProgressSetRange, 0, rows);
-    bool completed = PrepareConnectionLines(table, tcp, state->progress) != JobCancelled;
+    bool completed = PrepareConnectionLines(table, kind, state->progress) != JobCancelled;
     for (uint32_t i = 0; completed && i < rows; ++i) {
-        const void* row = tcp ? static_cast<const void*>(&static_cast<TcpOwnerTable*>(table)->rows[i])
-                              : static_cast<const void*>(&static_cast<UdpOwnerTable*>(table)->rows[i]);
-        WriteConnectionLine(state->probe, state->processes, state->stream, row, tcp, filter);
+        WriteConnectionLine(state->probe, state->processes, state->stream, ConnectionRowAt(table, kind, i), filter);
         if (StepProgress(state->progress, &state->result)) completed = false;
     }
     HeapFree(GetProcessHeap(), 0, table);
@@ -237,8 +236,9 @@ bool WriteConnectionSection(WriteState* state) {
         }
         ListProcessTable(state);
     }
-    if (!WriteConnectionPart(state, true, query.processId)) return false;
-    if (!WriteConnectionPart(state, false, query.processId)) return false;
+    for (ConnectionKind kind : kConnectionKinds) {
+        if (!WriteConnectionPart(state, kind, query.processId)) return false;
+    }
     WriteSeparatorLine(state->stream, 0, "");
     return true;
 }

@@ -1,16 +1,19 @@
-// In-memory system for the autorun collectors and scans: a registry tree, INI files,
-// folders with long and 8.3 names, shortcuts, processes and a progress window that
-// can stop at a chosen step. It counts what is left open (keys, searches, links,
-// temporary copies, COM). Shared by the native tests and the fuzz target.
+// In-memory system for the autorun collectors and scans: a registry tree with a 32-bit
+// view, INI files, folders with long and 8.3 names, shortcuts, scheduled tasks,
+// file-system redirection, processes and a progress window that can stop at a chosen
+// step. It counts what is left open (keys, searches, links, temporary copies, task
+// folders, COM, redirection). Shared by the native tests and the fuzz target.
 #pragma once
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <list>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "autorun/autorun_system.h"
@@ -28,6 +31,18 @@ struct FakeKey {
     bool locked = false;  // cannot be opened
 };
 
+struct FakeTask {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> programs;  // path, arguments
+};
+
+struct FakeTaskFolder {
+    std::string path;
+    std::vector<FakeTask> tasks;
+    std::list<FakeTaskFolder> subfolders;
+    bool opens = true;
+};
+
 struct FakeLink {
     std::string target, arguments;
     bool loads = true, hasTarget = true;
@@ -35,13 +50,15 @@ struct FakeLink {
 
 struct FakeAutorun {
     FakeSystem files;  // folders, environment and files for command-line resolution
-    FakeKey hives[4];
+    FakeKey hives[5];  // by RegistryHive, the 32-bit view last
     std::map<std::string, std::map<std::string, std::vector<std::string>>> ini;  // folded path, section
     std::map<std::string, std::vector<DirectoryEntry>> folders;                  // folded folder path
     std::map<std::string, FakeLink> links;                                       // folded shortcut path
     std::map<uint32_t, std::string> processes;                                   // ID -> image path
+    FakeTaskFolder taskRoot{"\\", {}, {}, true};
     bool temporaryFolder = true;
     int copiesMade = 0, openKeys = 0, openSearches = 0, openLinks = 0, comDepth = 0, liveCopies = 0;
+    int openTaskFolders = 0, redirectionOff = 0, suspensions = 0;
     // Progress: the range asked for, the steps counted, the step that sees a stop (0: never),
     // and the stream's size when it did.
     uint32_t range = 0, steps = 0, stopAtStep = 0;
@@ -55,6 +72,8 @@ struct FakeAutorun {
     ShellLinkOps shellLink;
     ProcessOps processOps;
     ProgressOps progress;
+    TaskSchedulerOps taskOps;
+    FileRedirectionOps redirection;
 
     static FakeAutorun& F(void* c) { return *static_cast<FakeAutorun*>(c); }
     std::string Fold(const std::string& s) const { return files.Fold(s); }
@@ -241,11 +260,42 @@ struct FakeAutorun {
                         return true;
                     },
                     [](void* c) { return F(c).stopAtStep == 0 ? false : F(c).steps >= F(c).stopAtStep; }};
+        taskOps = {this,
+                   [](void* c) { return ++F(c).comDepth, true; },
+                   [](void* c) { --F(c).comDepth; },
+                   [](void* c) -> TaskFolder { return ++F(c).openTaskFolders, &F(c).taskRoot; },
+                   [](void*, TaskFolder f) { return static_cast<uint32_t>(Folder(f).subfolders.size()); },
+                   [](void* c, TaskFolder f, uint32_t i) -> TaskFolder {
+                       auto it = Folder(f).subfolders.begin();
+                       std::advance(it, i);
+                       if (!it->opens) return nullptr;
+                       return ++F(c).openTaskFolders, &*it;
+                   },
+                   [](void* c, TaskFolder) { --F(c).openTaskFolders; },
+                   [](void*, TaskFolder f) { return Copy(Folder(f).path); },
+                   [](void*, TaskFolder f) { return static_cast<uint32_t>(Folder(f).tasks.size()); },
+                   [](void*, TaskFolder f, uint32_t i) { return Copy(Folder(f).tasks[i].name); },
+                   [](void*, TaskFolder f, uint32_t i, uint32_t action, char** path, char** arguments) {
+                       const auto& programs = Folder(f).tasks[i].programs;
+                       if (action >= programs.size()) return false;
+                       *path = Copy(programs[action].first);
+                       *arguments = Copy(programs[action].second);
+                       return true;
+                   }};
+        redirection = {this, [](void* c, void**) { return ++F(c).suspensions, ++F(c).redirectionOff, true; },
+                       [](void* c, void*) { --F(c).redirectionOff; }};
+        files.redirectionOff = &redirectionOff;
         InstallApplicationTableHooks();
     }
     FakeAutorun(const FakeAutorun&) = delete;
+    static FakeTaskFolder& Folder(TaskFolder f) { return *static_cast<FakeTaskFolder*>(f); }
 
-    AutorunSystem System() { return {&commandLine, nullptr, &registry, &iniOps, &directory, &shellLink, &processOps}; }
+    // current: a current system on 64-bit Windows, with its task scheduler, registry
+    // views and file-system redirection.
+    AutorunSystem System(bool current = false) {
+        return {&commandLine, nullptr,         &registry, &iniOps, &directory, &shellLink, &processOps,
+                current ? &taskOps : nullptr, current ? &redirection : nullptr, current};
+    }
 
     RegistryKey Open(FakeKey* from, const char* path) {
         FakeKey* key = Walk(from, path, false);

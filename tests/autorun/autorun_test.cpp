@@ -27,6 +27,8 @@ void ExpectAllReleased(const FakeAutorun& f) {
     EXPECT_EQ(f.openLinks, 0);
     EXPECT_EQ(f.comDepth, 0);
     EXPECT_EQ(f.liveCopies, 0);
+    EXPECT_EQ(f.openTaskFolders, 0);
+    EXPECT_EQ(f.redirectionOff, 0);
 }
 
 // A process table of the fake's processes with their image paths.
@@ -88,7 +90,7 @@ TEST(AutorunCollectors, RegistryValuesSubkeysAndStops) {
         SCOPED_TRACE(c.path);
         f.steps = 0;
         f.stopAtStep = c.stopAtStep;
-        const AutorunWriter writer = {nullptr, &system, processes.table, nullptr, c.expandStrings};
+        const AutorunWriter writer = {nullptr, &system, processes.table, nullptr, c.expandStrings, false};
         uint32_t status = 99;
         const Lines lines = CaptureLines(f, [&](FILE* stream) {
             AutorunWriter w = writer;
@@ -138,7 +140,7 @@ TEST(AutorunStartup, EntriesShortcutsAndLongPaths) {
     for (const std::string& path : {folder, folder + "\\"}) {
         SCOPED_TRACE(path);
         const Lines lines = CaptureLines(f, [&](FILE* stream) {
-            const AutorunWriter writer = {stream, &system, nullptr, nullptr, true};
+            const AutorunWriter writer = {stream, &system, nullptr, nullptr, true, false};
             ListStartupFolder(&writer, path.c_str());
         });
         EXPECT_EQ(lines, expected);
@@ -211,7 +213,7 @@ TEST(AutorunFileTypes, CrcGroupsWithCollisionsAndShellCommands) {
         f.stopAtStep = stopAt;
         uint32_t status = 99;
         const Lines lines = CaptureLines(f, [&](FILE* stream) {
-            const AutorunWriter writer = {stream, &system, nullptr, nullptr, true};
+            const AutorunWriter writer = {stream, &system, nullptr, nullptr, true, false};
             status = ListFileAssociations(&writer, &f.progress);
         });
         // Stopped in the first pass: no heading at all.
@@ -248,6 +250,47 @@ void PlantEverywhere(FakeAutorun& f) {
     f.SetValue(kHiveLocalMachine, profiles9x + "Bo", "ProfileImagePath", "C:\\WINDOWS\\Profiles\\Bo");
     f.SetValue(kHiveCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\ProfileReconciliation",
                "ProfileDirectory", "C:\\WINDOWS\\Profiles\\Ann");
+    // The places of current systems: the 32-bit view, the Explorer policies, the
+    // entries of RunOnceEx (in its subkeys) and scheduled tasks.
+    f.AddEntry("C:\\App\\up.exe", false);
+    f.AddEntry("C:\\App\\lib.dll", false);
+    f.SetValue(kHiveLocalMachine32, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "a32", "a32.exe");
+    f.SetValue(kHiveCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run", "1",
+               "%SystemDrive%\\App\\up.exe /p", kRegistryExpandString);
+    const std::string runOnceEx = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx";
+    f.SetValue(kHiveLocalMachine, runOnceEx, "Flags", "x.exe");
+    f.SetValue(kHiveLocalMachine, runOnceEx + "\\0001", "1", "||C:\\App\\up.exe -x");
+    f.SetValue(kHiveLocalMachine, runOnceEx + "\\0001", "2", "C:\\App\\lib.dll|DllInstall|-i");
+    f.SetValue(kHiveLocalMachine32, runOnceEx + "\\0002", "1", "C:\\Gone\\z.dll");
+    f.taskRoot.tasks = {{"Updater", {{"%SystemDrive%\\App\\up.exe", "-q"}}}};
+    f.taskRoot.subfolders.push_back({"\\Vendor", {{"Two", {{"\"C:\\App\\up.exe\"", ""}, {"C:\\Gone\\g.exe", "a b"}}}}, {}, true});
+    f.taskRoot.subfolders.push_back({"\\Empty", {}, {}, true});
+    f.taskRoot.subfolders.push_back({"\\Locked", {{"Hidden", {{"C:\\App\\up.exe", ""}}}}, {}, false});
+}
+
+// The lines of a scan that a current system adds, each once, in its group.
+void ExpectCurrentPlaces(const Lines& lines) {
+    const std::string up = Details("C:\\App\\up.exe");
+    const struct { std::string line, group; } expected[] = {
+        {"00004002|a = a.exe", "HKEY_LOCAL_MACHINE"},
+        {"00004002|a32 = a32.exe", "HKEY_LOCAL_MACHINE (32-bit)"},
+        {"04004002|1 = %SystemDrive%\\App\\up.exe /p|" + up, "Explorer Run policies"},
+        {"0000400a|0001", "RunOnceEx"},
+        {"04004003|1 = ||C:\\App\\up.exe -x|" + up, "RunOnceEx"},
+        {"04004003|2 = C:\\App\\lib.dll|DllInstall|-i|" + Details("C:\\App\\lib.dll"), "RunOnceEx"},
+        {"00004003|1 = C:\\Gone\\z.dll", "RunOnceEx"},
+        {"04004002|Updater = %SystemDrive%\\App\\up.exe -q|" + up, "Scheduled tasks"},
+        {"04004002|Two = \"C:\\App\\up.exe\"|" + up, "Scheduled tasks"},
+        {"00004002|Two = C:\\Gone\\g.exe a b", "Scheduled tasks"},
+    };
+    for (const auto& e : expected) {
+        const auto found = std::find(lines.begin(), lines.end(), e.line);
+        ASSERT_NE(found, lines.end()) << e.line;
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), e.line), 1) << e.line;
+        EXPECT_EQ(autoruntest::GroupOf(lines, found - lines.begin()), e.group) << e.line;
+    }
+    // RunOnceEx's own values are listed once, at its place in the HKEY_LOCAL_MACHINE group.
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "00004002|Flags = x.exe"), 1);
 }
 
 TEST(AutorunScan, PlacesInOrderProgressAndStops) {
@@ -258,33 +301,46 @@ TEST(AutorunScan, PlacesInOrderProgressAndStops) {
         Lines profiles;       // headings after "All users"
         std::string userEntry;
     };
+    const Lines ntProfiles = {"\\Profiles\\Admin", "%\\Users\\Bob"};
+    const char* ntStartup = "%USERPROFILE%\\Start Menu\\Programs\\Startup";
+    const std::string bob = "C:\\Users\\Bob\\Start Menu\\Programs\\Startup\\bob.exe";
     const Case cases[] = {
-        {kAutorunNtFamily, "%USERPROFILE%\\Start Menu\\Programs\\Startup", {"\\Profiles\\Admin", "%\\Users\\Bob"},
-         "C:\\Users\\Bob\\Start Menu\\Programs\\Startup\\bob.exe"},
+        {kAutorunNtFamily, ntStartup, ntProfiles, bob},
+        {kAutorunNt6Family, ntStartup, ntProfiles, bob},
         {kAutorun9xFamily, "C:\\WINDOWS\\Profiles\\Ann\\Start Menu\\Programs\\StartUp", {"Bo"},
          "C:\\WINDOWS\\Profiles\\Bo\\Start Menu\\Programs\\StartUp\\bo.exe"},
         {kAutorun9xFamily, "", {"Current user"}, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.profiles[0]);
+        const bool nt = c.family != kAutorun9xFamily, current = c.family == kAutorunNt6Family;
         FakeAutorun f;
         PlantEverywhere(f);
-        f.temporaryFolder = c.family == kAutorunNtFamily;  // else INI files are read in place
+        f.temporaryFolder = nt;  // else INI files are read in place
         if (c.startup[0]) f.SetValue(kHiveCurrentUser, userShell, "startup", c.startup);
-        const AutorunSystem system = f.System();
+        const AutorunSystem system = f.System(current);
         uint32_t status = 99;
         const Lines full = CaptureLines(f, [&](FILE* s) { status = ScanAutoruns(&system, &f.progress, s, c.family); });
-        Lines expected = autoruntest::ExpectedHeadings(c.family == kAutorunNtFamily, "C:\\WINNT");
+        Lines expected = autoruntest::ExpectedHeadings(nt, "C:\\WINNT", current);
         expected.insert(expected.end(), c.profiles.begin(), c.profiles.end());
+        if (current) {
+            const Lines more = autoruntest::CurrentPlaceHeadings(true);
+            expected.insert(expected.end(), more.begin(), more.end());
+            expected.insert(expected.end(), {"\\", "\\Vendor"});  // the task folders with tasks
+            ExpectCurrentPlaces(full);
+            // Every file was looked for without redirection, which is on again after.
+            EXPECT_EQ(f.files.redirectedSearches, 0);
+            EXPECT_GT(f.suspensions, 0);
+        }
         EXPECT_EQ(autoruntest::Headings(full), expected);
         EXPECT_EQ(status, 0u);
         ExpectAllReleased(f);
         // The NT family steps through the process listing too; the 9x family counts it only.
-        EXPECT_EQ(f.steps + (c.family == kAutorunNtFamily ? 0 : 2), f.range);
+        EXPECT_EQ(f.steps + (nt ? 0 : 2), f.range);
         const std::string all = "04004002|C:\\All\\Startup\\all.exe|" + Details("C:\\All\\Startup\\all.exe", "1a4");
         EXPECT_EQ(std::count(full.begin(), full.end(), all), 1);
         EXPECT_EQ(std::count(full.begin(), full.end(), "00004003|vidc.x=C:\\Gone\\x.dll"), 1);
-        EXPECT_EQ(f.copiesMade, c.family == kAutorunNtFamily ? 4 : 0);
+        EXPECT_EQ(f.copiesMade, nt ? 4 : 0);
         if (!c.userEntry.empty()) {
             EXPECT_EQ(std::count(full.begin(), full.end(), "04004002|" + c.userEntry + "|" + Details(c.userEntry)), 1);
         }

@@ -21,7 +21,7 @@ TableBlock ThousandRows() {
 void FormatAll(ConnectionNames& names, TableBlock& table) {
     ConnectionTexts texts;
     for (uint32_t i = 0; i < table.Tcp()->count; ++i) {
-        FormatTcpRow(names, table.Tcp()->rows[i], &texts);
+        FormatConnectionRow(names, ConnectionRowAt(table.block.data(), kConnectionTcp, i), &texts);
         benchmark::DoNotOptimize(texts.remoteHost[0]);
     }
 }
@@ -31,7 +31,7 @@ void BM_FormatThousandRowsNamesKnown(benchmark::State& state) {
     ConnectionNames names(service.ops, "myhost");
     TableBlock table = ThousandRows();
     std::vector<NetAddress> addresses;
-    CollectHostAddresses(table.block.data(), true, &addresses);
+    CollectHostAddresses(table.block.data(), kConnectionTcp, &addresses);
     names.Resolve(addresses.data(), addresses.size(), nullptr, nullptr);
     for (auto _ : state) FormatAll(names, table);
     state.SetItemsProcessed(state.iterations() * 1000);
@@ -44,7 +44,7 @@ void BM_ListThousandRowsSilentNameService(benchmark::State& state) {
     for (auto _ : state) {
         ConnectionNames names(SilentNameService().ops, "myhost");
         std::vector<NetAddress> addresses;
-        CollectHostAddresses(table.block.data(), true, &addresses);
+        CollectHostAddresses(table.block.data(), kConnectionTcp, &addresses);
         names.Resolve(addresses.data(), addresses.size(), nullptr, nullptr);
         FormatAll(names, table);
     }

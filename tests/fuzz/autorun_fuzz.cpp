@@ -1,7 +1,6 @@
-// Registry and INI texts from the input, planted in an in-memory system and scanned by
-// both families with a stop at a step the input chooses. Records are separated by
+// Registry, INI and task texts from the input, planted in an in-memory system and scanned
+// by every family with a stop at a step the input chooses. Records are separated by
 // "\n"; the first byte of a record says where its text goes, a "=" splits name from data.
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -14,20 +13,28 @@ namespace {
 
 void Plant(FakeAutorun& f, char kind, const std::string& name, const std::string& data, std::string& lastType) {
     const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-    const std::string nt = "software\\microsoft\\windows nt\\currentversion\\";
     switch (kind) {
-        case 'v': return f.SetValue(kHiveLocalMachine, run, name, data);
-        case 'x': return f.SetValue(kHiveCurrentUser, run, name, data, kRegistryExpandString);
-        case 'w': return f.SetValue(kHiveLocalMachine, nt + "Windows\\" + name, "v", data);
-        case 'k': lastType = name; return f.SetValue(kHiveClassesRoot, name, "", data);
-        case 'c': return f.SetValue(kHiveClassesRoot, lastType + "\\shell\\" + name + "\\command", "", data);
-        case 'i': return f.ini[f.Fold("C:\\WINNT\\system.ini")]["DRIVERS32"].push_back(name + "=" + data);
-        case 'p': return f.SetValue(kHiveLocalMachine, nt + "profilelist\\" + name, "ProfileImagePath", data);
+        case 'v': f.SetValue(kHiveLocalMachine, run, name, data); break;
+        case 'y': f.SetValue(kHiveLocalMachine32, run, name, data); break;
+        case 'x': f.SetValue(kHiveCurrentUser, run, name, data, kRegistryExpandString); break;
+        case 'w': f.SetValue(kHiveLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\" + name, "v", data); break;
+        case 'k': f.SetValue(kHiveClassesRoot, name, "", data), lastType = name; break;
+        case 'c': f.SetValue(kHiveClassesRoot, lastType + "\\shell\\" + name + "\\command", "", data); break;
+        case 'i': f.ini[f.Fold("C:\\WINNT\\system.ini")]["DRIVERS32"].push_back(name + "=" + data); break;
+        case 'p':
+            f.SetValue(kHiveLocalMachine, "software\\microsoft\\windows nt\\currentversion\\profilelist\\" + name,
+                       "ProfileImagePath", data);
+            break;
         case 'u':
-            return f.SetValue(kHiveCurrentUser, "software\\microsoft\\windows\\currentversion\\explorer\\user shell folders",
-                              "startup", data);
-        case 'l': return f.AddLink("C:\\All\\" + name + ".lnk", {data, name});
-        default: return f.AddEntry("C:\\All\\" + name, kind == 'd');
+            f.SetValue(kHiveCurrentUser, "software\\microsoft\\windows\\currentversion\\explorer\\user shell folders",
+                       "startup", data);
+            break;
+        case 'l': f.AddLink("C:\\All\\" + name + ".lnk", {data, name}); break;
+        case 'o':
+            f.SetValue(kHiveLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx\\" + name, "1", data);
+            break;
+        case 't': f.taskRoot.subfolders.push_back({"\\" + name, {{name, {{data, name}}}}, {}, true}); break;
+        default: f.AddEntry("C:\\All\\" + name, kind == 'd'); break;
     }
 }
 
@@ -44,9 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "Common Startup", "C:\\All");
     const std::string input(reinterpret_cast<const char*>(data) + 2, size - 2);
     std::string lastType = ".x";
-    for (size_t start = 0, end; start < input.size(); start = end + 1) {
-        end = std::min(input.find('\n', start), input.size());
+    for (size_t start = 0; start < input.size();) {
+        size_t end = input.find('\n', start);
+        if (end == std::string::npos) end = input.size();
         const std::string record = input.substr(start, end - start);
+        start = end + 1;
         if (record.empty()) continue;
         const size_t split = record.find('=', 1);
         const std::string name = record.substr(1, split == std::string::npos ? std::string::npos : split - 1);
@@ -54,15 +63,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const AutorunSystem system = f.System();
         std::free(LongPathOf(&system, name.c_str()));
     }
-    const AutorunSystem system = f.System();
-    for (AutorunFamily family : {kAutorunNtFamily, kAutorun9xFamily}) {
+    for (AutorunFamily family : {kAutorunNtFamily, kAutorun9xFamily, kAutorunNt6Family}) {
+        const AutorunSystem system = f.System(family == kAutorunNt6Family);
         f.steps = 0;
         f.stopAtStep = data[1];
         uint32_t status = 0;
         CaptureLines(f, [&](FILE* stream) { status = ScanAutoruns(&system, &f.progress, stream, family); });
         const bool stopped = f.stopAtStep != 0 && f.steps >= f.stopAtStep;
-        if (status != (stopped ? 3u : 0u) || f.openKeys || f.openSearches || f.openLinks || f.comDepth || f.liveCopies)
+        if (status != (stopped ? 3u : 0u) || f.openKeys || f.openSearches || f.openLinks || f.comDepth || f.liveCopies ||
+            f.openTaskFolders || f.redirectionOff) {
             std::abort();
+        }
     }
     return 0;
 }

@@ -12,17 +12,27 @@ enum Query { kExtended, kShort, kNone };
 
 OsVersionQuery Version(Query kind, uint32_t platform, uint32_t major, uint32_t minor, const char* pack = "",
                        uint8_t product = 0, uint16_t suite = 0, uint32_t build = 1234) {
-    OsVersionQuery q = {kind == kExtended, kind == kShort, platform, major, minor, build, {}, suite, product};
+    OsVersionQuery q = {kind == kExtended, kind == kShort, platform, major, minor, build, {}, suite, product, false, 0, 0, 0};
     std::strncpy(q.servicePack, pack, sizeof q.servicePack);
+    return q;
+}
+
+// The query with the kernel's true version beside it.
+OsVersionQuery True(OsVersionQuery q, uint32_t major, uint32_t minor, uint32_t build) {
+    q.trueOk = true;
+    q.trueMajor = major;
+    q.trueMinor = minor;
+    q.trueBuild = build;
     return q;
 }
 
 TEST(OsFamily, CodeTableWithBothQueries) {
     const struct { uint32_t platform, major, minor; int32_t family; } rows[] = {
-        {0, 3, 10, kOsWin32s},     {1, 3, 95, kOsWin32},      {1, 5, 0, kOsWin32},        {2, 6, 1, kOsWin32},
-        {2, 5, 3, kOsWin32},       {1, 4, 9, kOsWindows95},   {1, 4, 10, kOsWindows98},   {1, 4, 89, kOsWindows98},
-        {1, 4, 90, kOsWindowsMe},  {3, 4, 0, kOsUnknown},     {2, 4, 7, kOsWindowsNt4},   {2, 3, 51, kOsWindowsNt3},
-        {2, 5, 0, kOsWindows2000}, {2, 5, 1, kOsWindowsXp},   {2, 5, 2, kOsWindowsDotNet},
+        {0, 3, 10, kOsWin32s},     {1, 3, 95, kOsWin32},      {1, 5, 0, kOsWin32},        {2, 5, 3, kOsWin32},
+        {1, 4, 9, kOsWindows95},   {1, 4, 10, kOsWindows98},  {1, 4, 89, kOsWindows98},   {1, 4, 90, kOsWindowsMe},
+        {3, 4, 0, kOsUnknown},     {2, 4, 7, kOsWindowsNt4},  {2, 3, 51, kOsWindowsNt3},  {2, 5, 0, kOsWindows2000},
+        {2, 5, 1, kOsWindowsXp},   {2, 5, 2, kOsWindowsDotNet}, {2, 6, 0, kOsWindowsNt6}, {2, 6, 1, kOsWindowsNt6},
+        {2, 6, 2, kOsWindowsNt6},  {2, 6, 3, kOsWindowsNt6},  {2, 10, 0, kOsWindowsNt6},
     };
     for (const auto& r : rows) {
         for (Query kind : {kExtended, kShort}) {
@@ -43,7 +53,8 @@ TEST(OsFamily, ProductAndSuiteOutValues) {
         {Version(kExtended, 1, 4, 0, " C", 9, 0x40), kOsWindows95, 'C', 0x40},
         {Version(kExtended, 1, 4, 90, "\x20\xC1"), kOsWindowsMe, -63, 0},
         {Version(kExtended, 1, 4, 0, "B"), kOsWindows95, 0, 0},
-        {Version(kExtended, 2, 6, 1, "Service Pack 1", 1, 0x100), kOsWin32, 'e', 0x100},
+        {Version(kExtended, 2, 5, 3, "Service Pack 1", 1, 0x100), kOsWin32, 'e', 0x100},
+        {Version(kExtended, 2, 6, 1, "Service Pack 1", 3, 0x110), kOsWindowsNt6, 3, 0x110},
         {Version(kShort, 2, 5, 1, "Service Pack 1", 1, 0x200), kOsWindowsXp, 0, 0},
         {Version(kShort, 1, 4, 0, " B", 1, 0x200), kOsWindows95, 0, 0},
         {Version(kExtended, 0, 3, 10, " B", 1, 0x200), kOsWin32s, 0, 0},
@@ -92,8 +103,39 @@ TEST(OsDescription, BaseTextAndEditionOfEachFamily) {
         {5, 1, 0x200, ""},
     };
     for (const auto& r : rows) {
-        EXPECT_EQ(FormatOsDescription(r.family, r.product, r.suite).text, r.text)
+        EXPECT_EQ(FormatOsDescription(r.family, r.product, r.suite, OsNumbers{}).text, r.text)
             << r.family << " " << r.product << " " << r.suite;
+    }
+}
+
+// NT 6 and later by the true version, which the old queries may understate (8.1 and
+// later without a manifest that declares them, or a compatibility setting).
+TEST(OsDescription, CurrentWindowsByTheTrueVersion) {
+    const std::string blank(20, ' ');
+    const struct { OsVersionQuery query; std::string text, version; } rows[] = {
+        {Version(kExtended, 2, 6, 0, "Service Pack 2", 1, 0, 6002), "OS WINDOWS VISTA  Workstation         ",
+         "6.0.6002 Service Pack 2"},
+        {True(Version(kExtended, 2, 6, 1, "Service Pack 1", 3, 0x80, 7601), 6, 1, 7601),
+         "OS WINDOWS 7      Server              ", "6.1.7601 Service Pack 1"},
+        {True(Version(kExtended, 2, 6, 2, "", 2, 0, 9200), 6, 2, 9200), "OS WINDOWS 8      Domain controller   ",
+         "6.2.9200 "},
+        {True(Version(kExtended, 2, 6, 2, "", 1, 0x100, 9200), 6, 3, 9600), "OS WINDOWS 8.1    Workstation         ",
+         "6.3.9600 "},
+        {True(Version(kShort, 2, 6, 2, "", 1, 0, 9200), 10, 0, 19045), "OS WINDOWS 10    " + blank, "10.0.19045 "},
+        {True(Version(kExtended, 2, 5, 1, "Service Pack 3", 1, 0, 2600), 10, 0, 21999),
+         "OS WINDOWS 10     Workstation         ", "10.0.21999 Service Pack 3"},
+        {True(Version(kExtended, 2, 6, 2, "", 1, 0, 9200), 10, 0, 22000), "OS WINDOWS 11     Workstation         ",
+         "10.0.22000 "},
+        {True(Version(kExtended, 2, 6, 2, "", 7, 0, 9200), 10, 0, 0x10005A29), "OS WINDOWS 11    ", "10.0.23081 "},
+        // The true version counts on the NT platform only.
+        {True(Version(kExtended, 1, 4, 10, " A", 0, 0, 0x040A08AE), 6, 1, 7601), "OS WINDOWS 98     SE                  ",
+         "4.10.2222  A"},
+    };
+    for (const auto& r : rows) {
+        int32_t product = -1, suite = -1;
+        const int32_t family = ClassifyOsFamily(r.query, &product, &suite);
+        EXPECT_EQ(FormatOsDescription(family, product, suite, EffectiveOsNumbers(r.query)).text, r.text) << r.version;
+        EXPECT_EQ(FormatOsVersion(r.query).text, r.version);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <string>
@@ -39,6 +40,19 @@ TableBlock MakeTable(const std::vector<Row>& rows) {
 }
 inline TableBlock TcpTable(const std::vector<TcpOwnerRow>& rows) { return MakeTable(rows); }
 inline TableBlock UdpTable(const std::vector<UdpOwnerRow>& rows) { return MakeTable(rows); }
+
+// An IPv6 address from its eight groups, as the tables store it (network byte order).
+struct Ipv6Bytes {
+    uint8_t bytes[16];
+    Ipv6Bytes(std::initializer_list<uint16_t> groups) : bytes{} {
+        int i = 0;
+        for (uint16_t g : groups) {
+            bytes[2 * i] = static_cast<uint8_t>(g >> 8);
+            bytes[2 * i + 1] = static_cast<uint8_t>(g);
+            ++i;
+        }
+    }
+};
 
 // A process table: 4-byte process ID keys, name values, released at the end.
 struct ProcessTable {

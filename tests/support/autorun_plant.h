@@ -35,43 +35,52 @@ inline std::string TempFolder() {
 }
 
 // Registry values; each key created to hold them is removed with them, deepest first.
+// view (KEY_WOW64_32KEY or KEY_WOW64_64KEY, 0 none) picks a view of HKEY_LOCAL_MACHINE.
 class RegistryPlant {
 public:
     RegistryPlant() = default;
     RegistryPlant(const RegistryPlant&) = delete;
     ~RegistryPlant() {
         for (auto it = values_.rbegin(); it != values_.rend(); ++it) {
-            RegDeleteKeyValueA(it->hive, it->key.c_str(), it->name.c_str());
+            HKEY key = nullptr;
+            if (RegOpenKeyExA(it->hive, it->key.c_str(), 0, KEY_SET_VALUE | it->view, &key) != ERROR_SUCCESS) continue;
+            RegDeleteValueA(key, it->name.c_str());
+            RegCloseKey(key);
         }
-        for (auto it = keys_.rbegin(); it != keys_.rend(); ++it) RegDeleteKeyA(it->first, it->second.c_str());
+        for (auto it = keys_.rbegin(); it != keys_.rend(); ++it) RegDeleteKeyExA(it->hive, it->key.c_str(), it->view, 0);
     }
     // Creates hive\key and each missing key above it.
-    bool Key(HKEY hive, const std::string& key) {
+    bool Key(HKEY hive, const std::string& key, REGSAM view = 0) {
         for (size_t end = 0; end != std::string::npos;) {
             end = key.find('\\', end + 1);
             const std::string part = key.substr(0, end);
             HKEY handle = nullptr;
-            if (RegOpenKeyExA(hive, part.c_str(), 0, KEY_READ, &handle) == ERROR_SUCCESS) {
+            if (RegOpenKeyExA(hive, part.c_str(), 0, KEY_READ | view, &handle) == ERROR_SUCCESS) {
                 RegCloseKey(handle);
                 continue;
             }
-            if (RegCreateKeyExA(hive, part.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
-                ERROR_SUCCESS) {
+            if (RegCreateKeyExA(hive, part.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &handle,
+                                nullptr) != ERROR_SUCCESS) {
                 return false;
             }
             RegCloseKey(handle);
-            keys_.emplace_back(hive, part);
+            keys_.push_back({hive, part, "", view});
         }
         return true;
     }
     // name ("" the default value) = data under hive\key.
     bool Value(HKEY hive, const std::string& key, const std::string& name, const std::string& data,
-               DWORD type = REG_SZ) {
-        if (!Key(hive, key)) return false;
-        const LONG set = RegSetKeyValueA(hive, key.c_str(), name.c_str(), type, data.c_str(),
-                                         static_cast<DWORD>(data.size() + 1));
+               DWORD type = REG_SZ, REGSAM view = 0) {
+        HKEY handle = nullptr;
+        if (!Key(hive, key, view) ||
+            RegOpenKeyExA(hive, key.c_str(), 0, KEY_SET_VALUE | view, &handle) != ERROR_SUCCESS) {
+            return false;
+        }
+        const LONG set = RegSetValueExA(handle, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                                        static_cast<DWORD>(data.size() + 1));
+        RegCloseKey(handle);
         if (set != ERROR_SUCCESS) return false;
-        values_.push_back({hive, key, name});
+        values_.push_back({hive, key, name, view});
         return true;
     }
     // A file type under HKEY_CLASSES_ROOT (planted in HKLM\Software\Classes, which is what
@@ -86,12 +95,12 @@ public:
     }
 
 private:
-    struct PlantedValue {
+    struct Planted {
         HKEY hive;
         std::string key, name;
+        REGSAM view;
     };
-    std::vector<PlantedValue> values_;
-    std::vector<std::pair<HKEY, std::string>> keys_;
+    std::vector<Planted> values_, keys_;
 };
 
 // Files, folders, shortcuts and INI lines; removed in the reverse order of planting.

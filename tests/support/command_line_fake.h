@@ -22,6 +22,14 @@ struct FakeSystem {
     std::map<std::string, std::string> environment;  // folded name -> value
     std::map<std::string, int> entries;              // folded path -> kEntryFile / kEntryFolder
     std::vector<std::string> probes;                 // every directory search, "PATH:<name>" per PATH search
+    // File-system redirection: off while *redirectionOff is above 0; searches made while
+    // it is on are counted (no counting while redirectionOff is null).
+    const int* redirectionOff = nullptr;
+    int redirectedSearches = 0;
+    void Probe(const std::string& what) {
+        probes.push_back(what);
+        if (redirectionOff && *redirectionOff <= 0) ++redirectedSearches;
+    }
 
     bool IsLead(char c) const { return dbcs && GbkLeadByte(nullptr, static_cast<unsigned char>(c)); }
 
@@ -116,10 +124,10 @@ struct FakeSystem {
         };
         ops.getFullPath = [](void* c, const char* n, char* b, size_t s) { return Answer(S(c).FullPath(n), b, s); };
         ops.searchPath = [](void* c, const char* name, char* b, size_t s) {
-            S(c).probes.push_back(std::string("PATH:") + name);
+            S(c).Probe(std::string("PATH:") + name);
             return Answer(S(c).SearchPath(name), b, s);
         };
-        ops.findEntry = [](void* c, const char* path) { return S(c).probes.push_back(path), S(c).Kind(path); };
+        ops.findEntry = [](void* c, const char* path) { return S(c).Probe(path), S(c).Kind(path); };
         ops.isLeadByte = [](void* c, unsigned char byte) { return S(c).IsLead(static_cast<char>(byte)) ? 1 : 0; };
         return ops;
     }

@@ -1,6 +1,7 @@
 // Shared pieces of the Windows tests that inspect processes: a child process with a DLL
 // loaded, a window that counts progress steps, the stop request, report blocks read
-// back, tables, and a second run of the test program while Wine reports Windows 5.2.
+// back, tables, and a second run of the test program while Wine reports another
+// Windows version (5.2 for the NT 5 routes, 98 for the 9x routes, 10).
 #pragma once
 
 #include <windows.h>
@@ -30,8 +31,19 @@ using Lines = std::vector<std::string>;
 constexpr char kChildDll[] = "cabinet.dll";
 constexpr uint32_t kNoSuchProcess = 0x3FFFFFFCu;
 
-// The family this run expects: 15 when started by RunUnderWinXp64, else Wine's default.
-inline int32_t ExpectedFamily() { return std::getenv("KORVANE_UNDER_WINXP64") ? kOsWindowsDotNet : kOsWin32; }
+// The Wine version a second run was started under by RunUnderWineVersion; "" in the
+// first run, at Wine's default (Windows 7).
+inline std::string WineVersion() {
+    const char* version = std::getenv("KORVANE_WINE_VERSION");
+    return version ? version : "";
+}
+
+// The family this run expects.
+inline int32_t ExpectedFamily() {
+    if (WineVersion() == "winxp64") return kOsWindowsDotNet;
+    if (WineVersion() == "win98") return kOsWindows98;
+    return kOsWindowsNt6;
+}
 
 inline std::string Upper(std::string text) {
     CharUpperBuffA(&text[0], static_cast<DWORD>(text.size()));
@@ -214,20 +226,21 @@ inline int CountTests(std::initializer_list<const char*> suites) {
 }
 
 // Runs the tests of this program that match filter in a new process while
-// HKCU\Software\Wine\Version is "winxp64", and restores the value; how many tests ran,
-// -1 when any failed or the run did not complete.
-inline int RunUnderWinXp64(const std::string& filter) {
+// HKCU\Software\Wine\Version is version ("winxp64", "win98", "win10"), and restores
+// the value; how many tests ran, -1 when any failed or the run did not complete.
+inline int RunUnderWineVersion(const char* version, const std::string& filter) {
     constexpr char kKey[] = "Software\\Wine";
     BYTE saved[512], now[512];
     DWORD type = 0, size = sizeof saved, nowSize = sizeof now, code = 1;
     const LONG had = RegGetValueA(HKEY_CURRENT_USER, kKey, "Version", RRF_RT_ANY | RRF_NOEXPAND, &type, saved, &size);
     const std::string xml = TempFile();
     if ((had == ERROR_SUCCESS || had == ERROR_FILE_NOT_FOUND) && !xml.empty() &&
-        RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "Version", REG_SZ, "winxp64", 8) == ERROR_SUCCESS) {
-        SetEnvironmentVariableA("KORVANE_UNDER_WINXP64", "1");
+        RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "Version", REG_SZ, version,
+                        static_cast<DWORD>(std::strlen(version) + 1)) == ERROR_SUCCESS) {
+        SetEnvironmentVariableA("KORVANE_WINE_VERSION", version);
         const PROCESS_INFORMATION info =
             Launch(OwnPath(), "\"" + OwnPath() + "\" --gtest_filter=" + filter + " --gtest_output=xml:" + xml);
-        SetEnvironmentVariableA("KORVANE_UNDER_WINXP64", nullptr);
+        SetEnvironmentVariableA("KORVANE_WINE_VERSION", nullptr);
         if (info.hProcess && WaitForSingleObject(info.hProcess, 180000) != WAIT_OBJECT_0) {
             TerminateProcess(info.hProcess, 1);
             WaitForSingleObject(info.hProcess, 10000);

@@ -9,6 +9,7 @@
 
 #include "app/win/job_operations.h"
 #include "app/win/main_dialog.h"
+#include "inspect/win/process_state_win.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
 #include "resources/resource.h"
@@ -216,6 +217,28 @@ TEST_F(MainDialogTest, OpensWithControlsMenuAndStateOfTheTemplate) {
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
     EXPECT_TRUE(dialog.destroyed);
     EXPECT_EQ(dialog.recordsAtDestroy, nullptr) << "the record table outlived the window";
+}
+
+// Without administrator rights a current system cannot open every process, and the
+// title says so. Wine always runs as an administrator: the other answer is put in.
+TEST_F(MainDialogTest, TitleSaysWhenAdministratorRightsAreMissing) {
+    EXPECT_TRUE(HasAdministratorRights());
+    const struct {
+        bool (*rights)();
+        const wchar_t* title;
+    } cases[] = {{[] { return false; }, kTitleWithoutAdministratorRights}, {HasAdministratorRights, L"Korvane Inspector"}};
+    for (const auto& c : cases) {
+        TestMainDialog dialog;
+        dialog.hasAdministratorRights = c.rights;
+        std::wstring title;
+        dialog.checks = [&title](TestMainDialog& d) {
+            title = WindowText(d.GetSafeHwnd());
+            d.EndDialog(IDCANCEL);
+        };
+        EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+        EXPECT_EQ(title, c.title);
+    }
+    EXPECT_STREQ(kTitleWithoutAdministratorRights, L"Korvane Inspector (无管理员权限)");
 }
 
 constexpr UINT kAfterEnter = WM_APP + 51;

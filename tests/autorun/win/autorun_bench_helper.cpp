@@ -138,7 +138,7 @@ HWND ProgressWindow() {
 void ListFileTypes(const AutorunSystem& system, bool cache, HashTable* processes) {
     FILE* stream = std::tmpfile();
     HashTable* details = cache ? CreateDetailsCache() : nullptr;
-    const AutorunWriter writer = {stream, &system, processes, details, false};
+    const AutorunWriter writer = {stream, &system, processes, details, false, false};
     ListFileAssociations(&writer, nullptr);
     DestroyDetailsCache(details);
     std::fclose(stream);

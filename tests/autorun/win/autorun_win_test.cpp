@@ -1,7 +1,9 @@
 // The autorun collectors and scans on the real system of the Wine prefix: entries planted
 // with the registry, INI, file and shell link interfaces give their exact lines, and the
-// whole scan of each family finds each of them once, leaves no temporary INI copy and the
-// current directory as it was, and stops on request.
+// whole scan of each family (current NT on Wine's default version and on 10, NT 5.2 and
+// 98 in second runs) finds each of them once, in its own group, leaves no temporary INI
+// copy and the current directory as it was, and stops on request. Wine 8 lists no
+// scheduled tasks: their walk is tested natively.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -75,7 +77,7 @@ protected:
     }
     Lines Run(void (*collect)(const AutorunWriter*, const std::string&), const std::string& argument) {
         return Capture([&](FILE* stream) {
-            const AutorunWriter writer = {stream, &system, processes.get(), nullptr, true};
+            const AutorunWriter writer = {stream, &system, processes.get(), nullptr, true, false};
             collect(&writer, argument);
         });
     }
@@ -192,10 +194,10 @@ private:
 };
 
 TEST(AutorunScan, FindsEveryPlantedEntryOnceAndStopsOnRequest) {
-    const bool nt = ExpectedFamily() == kOsWindowsDotNet;
+    const bool nt = ExpectedFamily() != kOsWindows98, current = ExpectedFamily() == kOsWindowsNt6;
     SystemProbe probe;
     ASSERT_EQ(DetectOsFamily(nullptr, nullptr), ExpectedFamily());
-    ASSERT_EQ(probe.scanAutoruns, nt ? ScanAutorunsNt : ScanAutoruns9x);
+    ASSERT_EQ(probe.scanAutoruns, current ? ScanAutorunsNt6 : nt ? ScanAutorunsNt : ScanAutoruns9x);
     const std::string u = UniqueSuffix(), exe = OwnPath();
     const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
     RegistryPlant registry;
@@ -204,6 +206,15 @@ TEST(AutorunScan, FindsEveryPlantedEntryOnceAndStopsOnRequest) {
     ASSERT_TRUE(registry.Value(HKEY_CURRENT_USER, run, "KorvaneExpanded" + u, "%SystemRoot%\\notepad.exe",
                                REG_EXPAND_SZ));
     ASSERT_TRUE(registry.Value(HKEY_LOCAL_MACHINE, run + "Once", "KorvaneMachine" + u, exe));
+    // One value in each view of HKEY_LOCAL_MACHINE (which Wine keeps apart on NT versions
+    // only), a policy and a RunOnceEx entry.
+    if (current) {
+        ASSERT_TRUE(registry.Value(HKEY_LOCAL_MACHINE, run, "KorvaneView64" + u, exe, REG_SZ, KEY_WOW64_64KEY));
+        ASSERT_TRUE(registry.Value(HKEY_LOCAL_MACHINE, run, "KorvaneView32" + u, exe, REG_SZ, KEY_WOW64_32KEY));
+    }
+    ASSERT_TRUE(registry.Value(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run",
+                               "KorvanePolicy" + u, exe));
+    ASSERT_TRUE(registry.Value(HKEY_LOCAL_MACHINE, run + "OnceEx\\Korvane" + u, "1", "||" + exe + " -once"));
     ASSERT_TRUE(registry.Value(HKEY_USERS, ".DEFAULT\\" + run, "KorvaneDefault" + u, exe));
     ASSERT_TRUE(registry.FileType("KorvaneScanType" + u, {".kvts" + u}, "open", exe + " %1"));
     ASSERT_TRUE(files.IniLine(WindowsFolder() + "\\system.ini", "drivers32", "korvane" + u, "missing" + u + ".drv"));
@@ -219,7 +230,7 @@ TEST(AutorunScan, FindsEveryPlantedEntryOnceAndStopsOnRequest) {
     const Lines lines = Capture([&](FILE* stream) { status = probe.ScanAutoruns(nullptr, stream); });
     EXPECT_EQ(status, 0u);
     const Lines headings = autoruntest::Headings(lines);
-    const Lines expected = autoruntest::ExpectedHeadings(nt, WindowsFolder());
+    const Lines expected = autoruntest::ExpectedHeadings(nt, WindowsFolder(), current);
     ASSERT_GE(headings.size(), expected.size());
     EXPECT_EQ(Lines(headings.begin(), headings.begin() + expected.size()), expected);
     // Then one location per profile (NT) or the current user's (9x).
@@ -231,18 +242,40 @@ TEST(AutorunScan, FindsEveryPlantedEntryOnceAndStopsOnRequest) {
                          nullptr, nullptr, nullptr);
         RegCloseKey(profiles);
     }
-    EXPECT_EQ(headings.size(), expected.size() + (nt ? profileCount : 1));
+    // Then the places of current systems (with no task folder: Wine 8 lists no tasks).
+    const Lines more = current ? autoruntest::CurrentPlaceHeadings(true) : Lines{};
+    EXPECT_EQ(headings.size(), expected.size() + (nt ? profileCount : 1) + more.size());
+    EXPECT_EQ(Lines(headings.end() - more.size(), headings.end()), more);
     if (!nt) {
         EXPECT_EQ(headings.back(), "Current user");
     }
-    for (const std::string& text : {"KorvaneUser" + u + " = \"" + exe + "\" -user", "KorvaneMachine" + u + " = " + exe,
-                                    "KorvaneDefault" + u + " = " + exe, "open\\command = " + exe + " %1",
-                                    "korvane" + u + "=missing" + u + ".drv", exe + " -startup"}) {
-        const auto found = std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-            return line.compare(9, text.size() + 1, text + "|") == 0 ||
-                   (line.size() == 9 + text.size() && line.compare(9, text.size(), text) == 0);
-        });
-        EXPECT_EQ(found, 1) << text;
+    const struct { std::string text, group; } planted[] = {
+        {"KorvaneUser" + u + " = \"" + exe + "\" -user", "HKEY_CURRENT_USER"},
+        {"KorvaneMachine" + u + " = " + exe, "HKEY_LOCAL_MACHINE"},
+        {"KorvaneDefault" + u + " = " + exe, "HKEY_USERS\\.DEFAULT"},
+        {"open\\command = " + exe + " %1", "HKEY_CLASSES_ROOT"},
+        {"korvane" + u + "=missing" + u + ".drv", "Ini"},
+        {exe + " -startup", "StartUp"},
+        {"KorvaneView64" + u + " = " + exe, current ? "HKEY_LOCAL_MACHINE" : ""},
+        {"KorvaneView32" + u + " = " + exe, current ? "HKEY_LOCAL_MACHINE (32-bit)" : ""},
+        {"KorvanePolicy" + u + " = " + exe, current ? "Explorer Run policies" : ""},
+        {"1 = ||" + exe + " -once", current ? "RunOnceEx" : ""},
+    };
+    for (const auto& p : planted) {
+        size_t count = 0, at = 0;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const std::string& line = lines[i];
+            if (line.compare(9, p.text.size() + 1, p.text + "|") == 0 ||
+                (line.size() == 9 + p.text.size() && line.compare(9, p.text.size(), p.text) == 0)) {
+                ++count;
+                at = i;
+            }
+        }
+        // A place that this family does not visit (or a value not planted) lists nothing.
+        EXPECT_EQ(count, p.group.empty() ? 0u : 1u) << p.text;
+        if (count == 1) {
+            EXPECT_EQ(autoruntest::GroupOf(lines, at), p.group) << p.text;
+        }
     }
     // The NT family runs expanded-string values, so it lists them; the 9x family does not.
     const std::string expanded = "04004002|KorvaneExpanded" + u + " = %SystemRoot%\\notepad.exe|";
@@ -268,6 +301,10 @@ TEST(AutorunScan, FindsEveryPlantedEntryOnceAndStopsOnRequest) {
     EXPECT_EQ(part, Lines(headings.begin(), headings.begin() + part.size()));
 }
 
-TEST(AutorunScanNt, PassUnderWindowsDotNetServer) { EXPECT_EQ(RunUnderWinXp64("AutorunScan.*"), 1); }
+TEST(AutorunScanOtherVersions, PassUnderEach) {
+    for (const char* version : {"winxp64", "win98", "win10"}) {
+        EXPECT_EQ(RunUnderWineVersion(version, "AutorunScan.*"), 1) << version;
+    }
+}
 
 }  // namespace

@@ -117,7 +117,7 @@ TEST(DriverChannel, InstalledDriverAnswersAndIsRemovedAtTeardown) {
 }
 
 TEST(DriverChannel, InstallsUnderWindowsDotNetServer) {
-    EXPECT_EQ(RunUnderWinXp64("DriverChannel.InstalledDriverAnswersAndIsRemovedAtTeardown"), 1);
+    EXPECT_EQ(RunUnderWineVersion("winxp64", "DriverChannel.InstalledDriverAnswersAndIsRemovedAtTeardown"), 1);
     // Whatever the run left behind goes.
     HANDLE none = INVALID_HANDLE_VALUE;
     RemoveDriver(&none);

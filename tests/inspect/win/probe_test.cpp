@@ -1,5 +1,7 @@
-// The platform binding, OS detection and process listing under Wine: ToolHelp on the
-// default version, psapi and the performance data on 5.2 (a second run of this program).
+// The platform binding, OS detection and process listing under Wine: ToolHelp with the
+// owner tables on Wine's default version (7, the route of NT 6 and later) and on 10,
+// psapi, the performance data and the driver on 5.2, ToolHelp with the plain tables on
+// 98 (second runs of this program).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,24 +9,37 @@
 #include <cstring>
 #include <string>
 
+#include "autorun/win/autorun_win.h"
 #include "inspect/os_family.h"
 #include "inspect/win/modules_win.h"
 #include "inspect/win/os_description_win.h"
 #include "inspect/win/os_family_win.h"
+#include "inspect/win/process_state_win.h"
 #include "inspect/win/processes_win.h"
 #include "inspect/win/system_probe.h"
+#include "net/win/connection_routes.h"
 #include "tests/support/probe_test_util.h"
 
 namespace {
 
 using namespace probetest;
 
-TEST(WindowsDotNetServer, FamilyTestsPassAgainUnderWindowsXp64) {
-    EXPECT_EQ(RunUnderWinXp64("ProbeBinding.*:OsDetection.*:Modules.*"),
+TEST(OtherWindowsVersions, FamilyTestsPassAgain) {
+    EXPECT_EQ(RunUnderWineVersion("winxp64", "ProbeBinding.*:OsDetection.*:Modules.*"),
               CountTests({"ProbeBinding", "OsDetection", "Modules"}));
+    EXPECT_EQ(RunUnderWineVersion("win98", "ProbeBinding.*:OsDetection.*"), CountTests({"ProbeBinding", "OsDetection"}));
+    EXPECT_EQ(RunUnderWineVersion("win10", "ProbeBinding.*:OsDetection.*"), CountTests({"ProbeBinding", "OsDetection"}));
 }
 
 TEST(OsDetection, FamilyAndDescriptionOfThisSystem) {
+    // The texts of the versions Wine reports (the test programs' manifest declares
+    // Windows 10, so it reports 10 as it is there).
+    const struct { const char* wine; const char* description; } expected[] = {
+        {"", "OS WINDOWS 7      Workstation         "},
+        {"win10", "OS WINDOWS 10     Workstation         "},
+        {"winxp64", "OS WINDOWS .NET   Professional Edition"},  // no personal-edition bit
+        {"win98", "OS WINDOWS 98     SE                  "},  // service pack " A"
+    };
     OSVERSIONINFOEXA info = {};
     info.dwOSVersionInfoSize = sizeof info;
     ASSERT_TRUE(GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)));
@@ -32,37 +47,44 @@ TEST(OsDetection, FamilyAndDescriptionOfThisSystem) {
     EXPECT_EQ(DetectOsFamily(&product, &suite), ExpectedFamily());
     EXPECT_EQ(DetectOsFamily(nullptr, nullptr), ExpectedFamily());
     EXPECT_EQ(suite, info.wSuiteMask);
+    EXPECT_EQ(product, ExpectedFamily() > kOsUnknown ? info.wProductType : static_cast<int8_t>(info.szCSDVersion[1]));
     char version[256];
     std::snprintf(version, sizeof version, "%lu.%lu.%lu %s", info.dwMajorVersion, info.dwMinorVersion,
                   info.dwBuildNumber & 0xFFFF, info.szCSDVersion);
     EXPECT_STREQ(DescribeOsVersion().text, version);
-    if (ExpectedFamily() == kOsWindowsDotNet) {
-        // A workstation without the personal-edition bit.
-        ASSERT_EQ(info.wProductType, 1);
-        ASSERT_EQ(info.wSuiteMask & 0x200, 0);
-        EXPECT_EQ(product, 1);
-        EXPECT_STREQ(DescribeOs().text, "OS WINDOWS .NET   Professional Edition");
-    } else {
-        // A newer NT system takes the 9x path: the service pack's second character.
-        ASSERT_GE(info.dwMajorVersion, 6u) << "the prefix is not at Wine's default version";
-        EXPECT_EQ(product, info.szCSDVersion[0] ? static_cast<int8_t>(info.szCSDVersion[1]) : 0);
-        EXPECT_STREQ(DescribeOs().text, "OS WIN32            ");
+    for (const auto& e : expected) {
+        if (WineVersion() == e.wine) {
+            EXPECT_STREQ(DescribeOs().text, e.description) << version;
+        }
     }
 }
 
+// Whether the driver's service exists in the prefix.
+bool DriverServiceExists() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, "KorvaneDriverNT", SERVICE_QUERY_STATUS) : nullptr;
+    if (service) CloseServiceHandle(service);
+    if (manager) CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
 TEST(ProbeBinding, BindsTheRoutesOfTheOsFamily) {
-    const bool psapi = ExpectedFamily() == kOsWindowsDotNet;
+    const int32_t family = ExpectedFamily();
+    const bool psapi = family == kOsWindowsDotNet, current = family == kOsWindowsNt6;
     SystemProbe probe;
     EXPECT_EQ(probe.processLibrary, GetModuleHandleA(psapi ? "psapi.dll" : "kernel32.dll"));
     EXPECT_EQ(probe.ipLibrary, GetModuleHandleA("iphlpapi.dll"));
     EXPECT_TRUE(probe.processLibrary && probe.ipLibrary);
-    // The NT family opens the driver's device, installing the driver from the resources.
+    // NT 4 to 5.2 open the driver's device, installing the driver from the resources;
+    // current systems take the owners from the system's tables and install nothing.
     EXPECT_EQ(probe.driverDevice != INVALID_HANDLE_VALUE, psapi);
+    EXPECT_EQ(DriverServiceExists(), psapi);
     EXPECT_EQ(probe.listProcesses, psapi ? ListProcessesPerfData : ListProcessesToolHelp);
     EXPECT_EQ(probe.listModules, psapi ? ListModulesPsapi : ListModulesToolHelp);
     EXPECT_EQ(probe.countProcessItems, psapi ? CountProcessItemsPerfData : CountProcessItemsToolHelp);
     EXPECT_EQ(probe.findModulePath, psapi ? FindModulePathPsapi : FindModulePathToolHelp);
     EXPECT_EQ(probe.writeProcessBlock, psapi ? WriteProcessBlockPsapi : WriteProcessBlockToolHelp);
+    EXPECT_EQ(probe.scanAutoruns, psapi ? ScanAutorunsNt : current ? ScanAutorunsNt6 : ScanAutoruns9x);
     const bool toolHelp[] = {probe.createToolhelp32Snapshot != nullptr, probe.process32First != nullptr,
                              probe.process32Next != nullptr, probe.module32First != nullptr,
                              probe.module32Next != nullptr};
@@ -73,12 +95,16 @@ TEST(ProbeBinding, BindsTheRoutesOfTheOsFamily) {
         EXPECT_EQ(toolHelp[i], !psapi) << i;
         EXPECT_EQ(psapiEntries[i], psapi) << i;
     }
-    // The NT family prefers the Ex table calls, which Wine exports for TCP only.
+    // NT 5 prefers the Ex table calls, which Wine exports for TCP only; the 9x family
+    // takes the plain ones; current systems the owner tables of both families.
+    EXPECT_EQ(probe.getTcpConnectionTable, psapi ? GetTcpTableEx : current ? GetTcpTableExtended : GetTcpTablePlain);
+    EXPECT_EQ(probe.getUdpConnectionTable, current ? GetUdpTableExtended : GetUdpTablePlain);
     EXPECT_EQ(probe.allocateAndGetTcpExTableFromStack != nullptr, psapi);
-    EXPECT_EQ(probe.allocateAndGetTcpTableFromStack != nullptr, !psapi);
+    EXPECT_EQ(probe.allocateAndGetTcpTableFromStack != nullptr, !psapi && !current);
     EXPECT_EQ(probe.allocateAndGetUdpExTableFromStack, nullptr);
-    EXPECT_NE(probe.allocateAndGetUdpTableFromStack, nullptr);
-    // Wine's performance data has no Process object: the NT route lists and counts nothing.
+    EXPECT_EQ(probe.allocateAndGetUdpTableFromStack != nullptr, !current);
+    EXPECT_EQ(probe.getExtendedTcpTable && probe.getExtendedUdpTable && probe.ipv6Tables, current);
+    // Wine's performance data has no Process object: the NT 5 route lists and counts nothing.
     OwnedTable table;
     EXPECT_EQ(probe.ListProcesses(table.get(), nullptr), psapi ? 1u : 0u);
     EXPECT_EQ(table.size() > 0, !psapi);
@@ -136,17 +162,25 @@ TEST(ToolHelpProcesses, ListsCountsAndOpensTheChildUntilItEnds) {
     ASSERT_GE(childModules.size(), 3u);  // the executable, ntdll, kernel32 at least
     EXPECT_GE(probe.CountProcessItems(1), counted + childModules.size());
 
+    // Running: listed and its exit code unset; or listed with its exit code refused, as
+    // asked with rights that do not allow the query (Wine grants every process any).
     const uint32_t id = child.Id();
     EXPECT_TRUE(CanOpenProcess(id) && CanOpenProcess(GetCurrentProcessId()));
-    // Ended while the child object still holds its handle: it opens, but it has ended.
-    HANDLE ending = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-    ASSERT_NE(ending, nullptr);
-    TerminateProcess(ending, 0);
+    EXPECT_TRUE(IsProcessRunning(&probe, id) && IsProcessRunning(&probe, GetCurrentProcessId()));
+    EXPECT_TRUE(IsProcessRunning(&probe, id, SYNCHRONIZE));
+    EXPECT_TRUE(IsProcessRunning(nullptr, id));
+    // Ended while a handle still holds it: it opens, but it has ended.
+    HANDLE ending = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+    ASSERT_TRUE(ending && TerminateProcess(ending, 7));
     WaitForSingleObject(ending, 10000);
-    CloseHandle(ending);
     EXPECT_FALSE(CanOpenProcess(id));
+    EXPECT_FALSE(IsProcessRunning(&probe, id));  // its exit code is set
+    EXPECT_FALSE(IsProcessRunning(nullptr, id));
+    CloseHandle(ending);
     child.End();
     EXPECT_FALSE(CanOpenProcess(id) || CanOpenProcess(kNoSuchProcess));
+    EXPECT_FALSE(IsProcessRunning(&probe, id, SYNCHRONIZE));  // gone from the snapshot
+    EXPECT_FALSE(IsProcessRunning(&probe, kNoSuchProcess) || IsProcessRunning(nullptr, kNoSuchProcess));
     OwnedTable after;
     ASSERT_EQ(probe.ListProcesses(after.get(), nullptr), 0u);
     EXPECT_EQ(ProcessName(after.get(), id), nullptr);

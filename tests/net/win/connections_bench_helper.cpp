@@ -115,9 +115,9 @@ int main() {
     QueryPerformanceCounter(&start);
     void* table = nullptr;
     probe.QueryTcpTable(&table, nullptr);
-    ResolveTableHostNames(quickNames, table, true, nullptr);
+    ResolveTableHostNames(quickNames, table, kConnectionTcp, nullptr);
     ConnectionTexts texts;
-    for (uint32_t i = 0; i < kRows; ++i) FormatTcpRow(quickNames, static_cast<TcpOwnerTable*>(table)->rows[i], &texts);
+    for (uint32_t i = 0; i < kRows; ++i) FormatConnectionRow(quickNames, ConnectionRowAt(table, kConnectionTcp, i), &texts);
     QueryPerformanceCounter(&end);
     HeapFree(GetProcessHeap(), 0, table);
     const double queryAndFormat = Milliseconds(start, end);

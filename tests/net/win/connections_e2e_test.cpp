@@ -1,6 +1,7 @@
 // korvane.exe itself: its menu opens the connections dialog, whose Check lists a TCP
-// listener and a UDP socket that this test holds open; Save with the connections option
-// writes their lines, and loading that report groups them under their application.
+// listener, a UDP socket and an IPv6 TCP listener that this test holds open; Save with
+// the connections option writes their lines, and loading that report groups them under
+// their application.
 #include <gtest/gtest.h>
 
 #include "tests/net/win/connections_windows.h"
@@ -43,6 +44,11 @@ TEST(ConnectionsEndToEnd, DialogSaveAndLoadShowTheSockets) {
     ASSERT_NE(udp, nullptr) << "no row for the UDP socket";
     EXPECT_EQ((*udp)[2], "127.0.0.1");
     EXPECT_EQ((*udp)[7], "*");
+    ASSERT_NE(sockets.tcp6Port, 0) << "no IPv6 listener on ::1";
+    const auto* tcp6 = conntest::FindRow(rows, "TCP6", sockets.tcp6Port);
+    ASSERT_NE(tcp6, nullptr) << "no row for the IPv6 listener";
+    EXPECT_EQ((*tcp6)[1], (*tcp)[1]);  // ::1 shows the machine's name, as 127.0.0.1 does
+    EXPECT_EQ((*tcp6)[2], "::1");
 
     // Save (connections option checked at start) and load the report back.
     char folder[MAX_PATH];
@@ -57,6 +63,8 @@ TEST(ConnectionsEndToEnd, DialogSaveAndLoadShowTheSockets) {
     const std::string udpPort = "|" + std::to_string(sockets.udpPort);
     EXPECT_NE(report.find("2c910901|TCP|" + (*tcp)[1] + "|127.0.0.1" + tcpPort), std::string::npos) << report;
     EXPECT_NE(report.find("2c910901|UDP|" + (*udp)[1] + "|127.0.0.1" + udpPort), std::string::npos);
+    EXPECT_NE(report.find("2c910901|TCP6|" + (*tcp6)[1] + "|::1|" + (*tcp6)[3] + "|*|*|*|LISTENING|???|"),
+              std::string::npos);
 
     ASSERT_TRUE(program.LoadReport(std::wstring(path.begin(), path.end())));
     HTREEITEM ports = program.Find(nullptr, L"TCP/IP PORTS");
@@ -70,6 +78,11 @@ TEST(ConnectionsEndToEnd, DialogSaveAndLoadShowTheSockets) {
     HTREEITEM tcpItem = program.Find(applications[0], tcpText);
     ASSERT_NE(tcpItem, nullptr);
     EXPECT_NE(program.Find(applications[0], udpText), nullptr);
+    HTREEITEM tcp6Item = program.Find(applications[0], std::wstring(tcp6->at(3).begin(), tcp6->at(3).end()));
+    ASSERT_NE(tcp6Item, nullptr);
+    program.Select(tcp6Item);
+    EXPECT_EQ(program.Field(IDC_FIELD_1031), L"TCP6");
+    EXPECT_EQ(program.Field(IDC_FIELD_1070), L"::1");
     program.Select(tcpItem);
     EXPECT_EQ(program.Field(IDC_FIELD_1031), L"TCP");
     EXPECT_EQ(program.Field(IDC_FIELD_1032), std::wstring(tcp->at(1).begin(), tcp->at(1).end()));

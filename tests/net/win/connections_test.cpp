@@ -1,7 +1,8 @@
-// Connections under Wine: the probe's table routes on sockets the test opens (the
-// plain routes on Wine's default version, the TCP Ex call and the UDP plain route
-// with the driver on 5.2, in a second run), and the connections dialog filled by its
-// job. Wine gives every row owner 0, so owners are tested natively with fake tables.
+// Connections under Wine: the probe's table routes on sockets the test opens (the owner
+// tables of both families on Wine's default version, 7; the TCP Ex call and the UDP
+// plain route with the driver on 5.2 and the plain routes on 98, in second runs), and
+// the connections dialog filled by its job. Wine gives every row owner 0, so owners are
+// tested with fake tables: the system's owner-table calls here, the rows natively.
 #include <gtest/gtest.h>
 
 #include "tests/net/win/connections_windows.h"
@@ -11,7 +12,7 @@
 
 #include "inspect/os_family.h"
 #include "jobs/win/worker_job.h"
-#include "net/connection_tables.h"
+#include "net/connection_rows.h"
 #include "net/win/connection_list.h"
 #include "net/win/connection_routes.h"
 #include "net/win/connections_dialog.h"
@@ -24,52 +25,51 @@ namespace {
 
 using namespace probetest;
 
-const TcpOwnerRow* FindTcp(const void* table, unsigned short port) {
-    const auto* t = static_cast<const TcpOwnerTable*>(table);
-    for (uint32_t i = 0; i < t->count; ++i) {
-        if ((t->rows[i].localPort & 0xFFFF) == htons(port)) return &t->rows[i];
+// The first row of a table of kind with the local port; null when there is none.
+const ConnectionRow* FindRow(const void* table, ConnectionKind kind, unsigned short port, ConnectionRow* row) {
+    for (uint32_t i = 0; i < ConnectionRowCount(table); ++i) {
+        *row = ConnectionRowAt(table, kind, i);
+        if ((row->localPort & 0xFFFF) == htons(port)) return row;
     }
     return nullptr;
 }
 
-const UdpOwnerRow* FindUdp(const void* table, unsigned short port) {
-    const auto* t = static_cast<const UdpOwnerTable*>(table);
-    for (uint32_t i = 0; i < t->count; ++i) {
-        if ((t->rows[i].localPort & 0xFFFF) == htons(port)) return &t->rows[i];
-    }
-    return nullptr;
-}
-
-TEST(ConnectionTables, TheTestsSocketsAppearInBothTables) {
+TEST(ConnectionTables, TheTestsSocketsAppearInTheTables) {
     conntest::OpenSockets sockets;
     ASSERT_TRUE(sockets.Ok());
     SystemProbe probe;
-    const bool nt = ExpectedFamily() == kOsWindowsDotNet;
-    EXPECT_EQ(probe.getTcpConnectionTable, nt ? GetTcpTableEx : GetTcpTablePlain);
-    EXPECT_EQ(probe.getUdpConnectionTable, GetUdpTablePlain);
-    EXPECT_EQ(probe.driverDevice != INVALID_HANDLE_VALUE, nt);
+    const int32_t family = ExpectedFamily();
+    const bool nt5 = family == kOsWindowsDotNet, current = family == kOsWindowsNt6;
+    EXPECT_EQ(probe.getTcpConnectionTable, current ? GetTcpTableExtended : nt5 ? GetTcpTableEx : GetTcpTablePlain);
+    EXPECT_EQ(probe.getUdpConnectionTable, current ? GetUdpTableExtended : GetUdpTablePlain);
+    EXPECT_EQ(probe.driverDevice != INVALID_HANDLE_VALUE, nt5);
     OwnedTable processes;
     probe.ListProcesses(processes.get(), nullptr);
-    void* tcp = nullptr;
-    void* udp = nullptr;
-    ASSERT_TRUE(probe.QueryTcpTable(&tcp, processes.get()));
-    ASSERT_TRUE(probe.QueryUdpTable(&udp, processes.get()));
-    const TcpOwnerRow* listener = FindTcp(tcp, sockets.tcpPort);
-    ASSERT_NE(listener, nullptr);
-    EXPECT_EQ(listener->state, kTcpStateListening);
-    EXPECT_EQ(listener->localAddress, htonl(INADDR_LOOPBACK));
-    const UdpOwnerRow* datagram = FindUdp(udp, sockets.udpPort);
-    ASSERT_NE(datagram, nullptr);
-    EXPECT_EQ(datagram->localAddress, htonl(INADDR_LOOPBACK));
-    // Wine knows no owners, and its driver finds no transport handles.
-    EXPECT_EQ(listener->owner, 0u);
-    EXPECT_EQ(datagram->owner, 0u);
-    HeapFree(GetProcessHeap(), 0, tcp);
-    HeapFree(GetProcessHeap(), 0, udp);
+    void* tables[4] = {};
+    for (ConnectionKind kind : kConnectionKinds) {
+        EXPECT_EQ(QueryConnectionTable(&probe, kind, &tables[kind], processes.get()),
+                  current || kind == kConnectionTcp || kind == kConnectionUdp) << kind;
+    }
+    ConnectionRow listener, datagram, listener6;
+    ASSERT_NE(FindRow(tables[kConnectionTcp], kConnectionTcp, sockets.tcpPort, &listener), nullptr);
+    EXPECT_EQ(listener.state, kTcpStateListening);
+    ASSERT_NE(FindRow(tables[kConnectionUdp], kConnectionUdp, sockets.udpPort, &datagram), nullptr);
+    for (const ConnectionRow* row : {&listener, &datagram}) {
+        EXPECT_EQ(std::memcmp(row->localAddress.bytes, "\x7f\0\0\x01", 4), 0);
+        EXPECT_EQ(row->owner, 0u);  // Wine knows no owners, and its driver finds no transport handles
+    }
+    if (current) {
+        ASSERT_NE(sockets.tcp6Port, 0) << "no IPv6 listener on ::1";
+        ASSERT_NE(FindRow(tables[kConnectionTcp6], kConnectionTcp6, sockets.tcp6Port, &listener6), nullptr);
+        EXPECT_EQ(listener6.state, kTcpStateListening);
+        EXPECT_EQ(listener6.localAddress.bytes[15], 1);
+    }
+    for (void* table : tables) HeapFree(GetProcessHeap(), 0, table);
 }
 
-TEST(ConnectionTables, UnderWindowsDotNetServer) {
-    EXPECT_EQ(RunUnderWinXp64("ConnectionTables.TheTestsSocketsAppearInBothTables"), 1);
+TEST(ConnectionTables, UnderOtherWindowsVersions) {
+    EXPECT_EQ(RunUnderWineVersion("winxp64", "ConnectionTables.TheTestsSocketsAppearInTheTables"), 1);
+    EXPECT_EQ(RunUnderWineVersion("win98", "ConnectionTables.TheTestsSocketsAppearInTheTables"), 1);
 }
 
 DWORD WINAPI FailingPlainTable(void** table, BOOL, HANDLE, DWORD) {
@@ -80,23 +80,75 @@ DWORD WINAPI FailingExTable(void** table, BOOL, HANDLE, DWORD, DWORD) {
     *table = reinterpret_cast<void*>(0x1234);
     return ERROR_NOT_ENOUGH_MEMORY;
 }
+DWORD WINAPI FailingOwnerTable(void*, DWORD*, BOOL, ULONG, DWORD, ULONG) { return ERROR_INVALID_PARAMETER; }
 
-TEST(ConnectionTables, FailedCallsLeaveNoTable) {
+// An owner table that grows by 10 rows each time it is asked for, as on a busy machine:
+// the route must ask again with the size the system names. Row i's owner is 1000 + i;
+// with overclaim the count claims more rows than the block holds. Class 5 is TCP's.
+struct GrowingTable {
+    static inline uint32_t rows, calls, filled;
+    static inline bool overclaim;
+    static DWORD WINAPI Call(void* table, DWORD* size, BOOL, ULONG family, DWORD tableClass, ULONG) {
+        ++calls;
+        const DWORD row = family == AF_INET6 ? (tableClass == 5 ? 56 : 28) : (tableClass == 5 ? 24 : 12);
+        const DWORD needed = 4 + rows * row;
+        rows += 10;
+        if (*size < needed) return *size = needed, ERROR_INSUFFICIENT_BUFFER;
+        filled = (needed - 4) / row;
+        const uint32_t count = overclaim ? 0xFFFFFFF0u : filled;
+        std::memcpy(table, &count, 4);
+        for (uint32_t i = 0, owner = 1000; i < filled; ++i, ++owner) {
+            std::memcpy(static_cast<uint8_t*>(table) + 4 + (i + 1) * row - 4, &owner, 4);  // the last field
+        }
+        return NO_ERROR;
+    }
+};
+
+TEST(ConnectionTables, OwnerTableRoutesAskAgainAsTheTableGrowsAndKeepTheOwners) {
     SystemProbe probe;
+    probe.getExtendedTcpTable = GrowingTable::Call;
+    probe.getExtendedUdpTable = GrowingTable::Call;
+    const struct {
+        ConnectionTableOp route;
+        ConnectionKind kind;
+        DWORD family;
+        bool overclaim;
+    } cases[] = {{GetTcpTableExtended, kConnectionTcp, AF_INET, false},
+                 {GetTcpTableExtended, kConnectionTcp6, AF_INET6, true},
+                 {GetUdpTableExtended, kConnectionUdp, AF_INET, true},
+                 {GetUdpTableExtended, kConnectionUdp6, AF_INET6, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        GrowingTable::rows = 100;
+        GrowingTable::calls = 0;
+        GrowingTable::overclaim = c.overclaim;
+        void* table = nullptr;
+        ASSERT_EQ(c.route(&probe, nullptr, &table, TRUE, GetProcessHeap(), 2, c.family), 0u);
+        EXPECT_GE(GrowingTable::calls, 2u);
+        const uint32_t count = ConnectionRowCount(table);
+        EXPECT_TRUE(c.overclaim ? count >= GrowingTable::filled : count == GrowingTable::filled) << count;
+        // Never more rows than the block holds, four spare bytes after them.
+        EXPECT_LE(4 + count * ConnectionRowSize(c.kind) + 4, HeapSize(GetProcessHeap(), 0, table));
+        for (uint32_t i = 0; i < GrowingTable::filled; ++i) ASSERT_EQ(ConnectionRowAt(table, c.kind, i).owner, 1000 + i);
+        HeapFree(GetProcessHeap(), 0, table);
+    }
+
+    // Failed calls leave no table, on every route.
     probe.allocateAndGetTcpTableFromStack = FailingPlainTable;
     probe.allocateAndGetUdpTableFromStack = FailingPlainTable;
     probe.allocateAndGetTcpExTableFromStack = FailingExTable;
     probe.allocateAndGetUdpExTableFromStack = nullptr;
+    probe.getExtendedTcpTable = FailingOwnerTable;
+    probe.getExtendedUdpTable = nullptr;
     const struct {
         ConnectionTableOp route;
         DWORD error;
-    } cases[] = {{GetTcpTablePlain, ERROR_INVALID_PARAMETER},
-                 {GetUdpTablePlain, ERROR_INVALID_PARAMETER},
-                 {GetTcpTableEx, ERROR_NOT_ENOUGH_MEMORY},
-                 {GetUdpTableEx, kConnectionTableUnavailable}};
-    for (const auto& c : cases) {
+    } failures[] = {{GetTcpTablePlain, ERROR_INVALID_PARAMETER},     {GetUdpTablePlain, ERROR_INVALID_PARAMETER},
+                    {GetTcpTableEx, ERROR_NOT_ENOUGH_MEMORY},        {GetUdpTableEx, kConnectionTableUnavailable},
+                    {GetTcpTableExtended, ERROR_INVALID_PARAMETER}, {GetUdpTableExtended, kConnectionTableUnavailable}};
+    for (const auto& f : failures) {
         void* table = reinterpret_cast<void*>(0x5678);
-        EXPECT_EQ(c.route(&probe, nullptr, &table, TRUE, GetProcessHeap(), 2, 2), c.error);
+        EXPECT_EQ(f.route(&probe, nullptr, &table, TRUE, GetProcessHeap(), 2, 2), f.error);
         EXPECT_EQ(table, nullptr);
     }
 }
@@ -174,6 +226,10 @@ DWORD WINAPI DriveDialog(void* argument) {
     return 0;
 }
 
+TEST(ConnectionsDialog, UnderWindows10) {
+    EXPECT_EQ(RunUnderWineVersion("win10", "ConnectionsDialog.CheckListsTheSocketsAndReplacesTheRows"), 1);
+}
+
 TEST(ConnectionsDialog, CheckListsTheSocketsAndReplacesTheRows) {
     testutil::Watchdog watchdog(120000);
     conntest::OpenSockets sockets;
@@ -206,6 +262,11 @@ TEST(ConnectionsDialog, CheckListsTheSocketsAndReplacesTheRows) {
     const auto* udp = conntest::FindRow(run.rows, "UDP", sockets.udpPort);
     ASSERT_NE(udp, nullptr) << "no row for the UDP socket";
     EXPECT_EQ(*udp, (std::vector<std::string>{"UDP", (*udp)[1], "127.0.0.1", (*udp)[3], "*", "*", "*", "*", "???"}));
+    ASSERT_NE(sockets.tcp6Port, 0) << "no IPv6 listener on ::1";
+    const auto* tcp6 = conntest::FindRow(run.rows, "TCP6", sockets.tcp6Port);
+    ASSERT_NE(tcp6, nullptr) << "no row for the IPv6 listener";
+    EXPECT_EQ(*tcp6,
+              (std::vector<std::string>{"TCP6", (*tcp)[1], "::1", (*tcp6)[3], "*", "*", "*", "LISTENING", "???"}));
     // The loopback address shows the machine's name, never a lookup.
     char host[256] = {};
     gethostname(host, sizeof host);

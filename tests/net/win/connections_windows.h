@@ -3,45 +3,55 @@
 #pragma once
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <commctrl.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace conntest {
 
-// A TCP listener and a UDP socket on 127.0.0.1 with ports the system chose.
+// A TCP listener and a UDP socket on 127.0.0.1, and a TCP listener on ::1 (where the
+// machine has IPv6), with ports the system chose.
 struct OpenSockets {
-    SOCKET tcp = INVALID_SOCKET, udp = INVALID_SOCKET;
-    unsigned short tcpPort = 0, udpPort = 0;  // host byte order
+    SOCKET tcp = INVALID_SOCKET, udp = INVALID_SOCKET, tcp6 = INVALID_SOCKET;
+    unsigned short tcpPort = 0, udpPort = 0, tcp6Port = 0;  // host byte order
 
     OpenSockets() {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
-        tcp = Bound(SOCK_STREAM, &tcpPort);
+        tcp = Bound(AF_INET, SOCK_STREAM, &tcpPort);
         if (tcp != INVALID_SOCKET && listen(tcp, 1) != 0) tcpPort = 0;
-        udp = Bound(SOCK_DGRAM, &udpPort);
+        udp = Bound(AF_INET, SOCK_DGRAM, &udpPort);
+        tcp6 = Bound(AF_INET6, SOCK_STREAM, &tcp6Port);
+        if (tcp6 != INVALID_SOCKET && listen(tcp6, 1) != 0) tcp6Port = 0;
     }
     ~OpenSockets() {
-        if (tcp != INVALID_SOCKET) closesocket(tcp);
-        if (udp != INVALID_SOCKET) closesocket(udp);
+        for (SOCKET s : {tcp, udp, tcp6}) {
+            if (s != INVALID_SOCKET) closesocket(s);
+        }
         WSACleanup();
     }
     bool Ok() const { return tcpPort && udpPort; }
 
 private:
-    static SOCKET Bound(int type, unsigned short* port) {
-        SOCKET s = socket(AF_INET, type, 0);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int length = sizeof a;
-        if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+    static SOCKET Bound(int family, int type, unsigned short* port) {
+        SOCKET s = socket(family, type, 0);
+        sockaddr_in6 a = {};  // room for either family
+        a.sin6_family = static_cast<short>(family);
+        if (family == AF_INET) {
+            reinterpret_cast<sockaddr_in*>(&a)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        } else {
+            a.sin6_addr.s6_addr[15] = 1;
+        }
+        int length = family == AF_INET ? sizeof(sockaddr_in) : sizeof a;
+        if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&a), length) != 0 ||
             getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
             return s;
         }
-        *port = ntohs(a.sin_port);
+        *port = ntohs(a.sin6_port);  // sin_port sits at the same place
         return s;
     }
 };
