@@ -6,6 +6,10 @@
 
 constexpr int kBaseDpi = 96;
 
+// WM_DPICHANGED: the window moved to a screen of another density; lParam is the
+// rectangle the system suggests for it there.
+constexpr UINT kDpiChangedMessage = 0x02E0;
+
 using GetDpiForWindowFn = UINT(WINAPI*)(HWND window);
 
 // The system's GetDpiForWindow (Windows 10 1607 and later), looked up by name; null

@@ -306,7 +306,7 @@ void MainDialog::OnProcessOptionClicked() {
 void MainDialog::OnLockedModuleSearch() {
     // The search marks the live tree's items; other views have no processes to mark.
     if (viewMode != LiveProcessView) return;
-    RunLockedModuleSearch(tree.hwnd, searchedModulePath);
+    RunLockedModuleSearch(probe, tree.hwnd, searchedModulePath);
 }
 
 void MainDialog::OnEndProcess() {

@@ -12,6 +12,7 @@
 #include "jobs/win/worker_job.h"
 #include "net/win/connections_dialog.h"
 #include "resources/resource.h"
+#include "ui/dpi.h"
 
 const int kFieldEditIds[10] = {IDC_FIELD_1031, IDC_FIELD_1032, IDC_FIELD_1037, IDC_FIELD_1038, IDC_FIELD_1033,
                                IDC_FIELD_1034, IDC_FIELD_1035, IDC_FIELD_1036, IDC_FIELD_1070, IDC_FIELD_1071};
@@ -179,7 +180,9 @@ void MainDialog::LayoutControls() {
     RECT client = {};
     GetClientRect(hwnd_, &client);
     LayoutRule rules[kMainLayoutRuleCount];
-    MainWindowLayout(client.right - client.left, rules);
+    // The narrow-window widths are given for 96 DPI: the client width is measured in
+    // pixels of that density.
+    MainWindowLayout(MulDiv(client.right - client.left, kBaseDpi, WindowDpi(hwnd_)), rules);
     ApplyWindowLayout(hwnd_, rules, kMainLayoutRuleCount);
 }
 
@@ -241,9 +244,20 @@ bool MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
         LayoutControls();
         return false;
     case WM_GETMINMAXINFO:
-        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {kMainWindowMinWidth, kMainWindowMinHeight};
+        // The smallest size is given for 96 DPI and grows with the window's density.
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {ScaleForWindow(hwnd_, kMainWindowMinWidth),
+                                                                 ScaleForWindow(hwnd_, kMainWindowMinHeight)};
         *result = 0;
         return true;
+    case kDpiChangedMessage: {
+        // Moved to a screen of another density: take the size the system suggests.
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        LayoutControls();
+        *result = 0;
+        return true;
+    }
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED && OnCommand(LOWORD(wParam))) return true;
         break;

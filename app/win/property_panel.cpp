@@ -16,6 +16,7 @@
 #include "inspect/processes_names.h"
 #include "inspect/win/file_info_win.h"
 #include "inspect/win/os_description_win.h"
+#include "inspect/win/process_state_win.h"
 #include "inspect/win/processes_win.h"
 #include "inspect/win/snapshots_win.h"
 #include "inspect/win/system_probe.h"
@@ -137,7 +138,8 @@ void MainDialog::ShowLiveProcess(HTREEITEM item, LPARAM data) {
     if (CanOpenProcess(processId)) {
         path = probe->GetProcessImagePath(nullptr, processId);
     } else {
-        // Gone: the path is the last ".EXE" module the tree remembers.
+        // Not to be opened: the path is the last ".EXE" module the tree remembers, and
+        // the items are struck through once the process has ended.
         char text[kTextSize];
         for (HTREEITEM child = tree.GetChildItem(item); child; child = tree.GetNextSiblingItem(child)) {
             tree.GetItemTextAnsi(child, text, sizeof text);
@@ -145,7 +147,7 @@ void MainDialog::ShowLiveProcess(HTREEITEM item, LPARAM data) {
             std::free(path);
             path = NewText(text);
         }
-        MarkProcessGone(tree.hwnd, item);
+        if (HasProcessEnded(probe, processId)) MarkProcessGone(tree.hwnd, item);
     }
     char id[16];
     std::snprintf(id, sizeof id, "%x", static_cast<unsigned>(processId));
@@ -168,7 +170,7 @@ void MainDialog::ShowLiveModule(HTREEITEM item, LPARAM data) {
         path[sizeof found.path - 1] = '\0';
     } else {
         tree.GetItemTextAnsi(item, path, sizeof path);
-        if (parent) MarkProcessGone(tree.hwnd, parent);
+        if (parent && HasProcessEnded(probe, processId)) MarkProcessGone(tree.hwnd, parent);
     }
     ShowFileDetails(path, false);
 }
@@ -292,10 +294,13 @@ void MainDialog::OnItemExpanding(HTREEITEM item, UINT action) {
         uint32_t result = 0;
         ReplaceModuleItems(probe, tree.hwnd, item, searchedModulePath, &result);
         tree.SetStateImage(item, ProcessImageOnExpand(s));
-    } else {
+    } else if (HasProcessEnded(probe, processId)) {
         for (HTREEITEM child = tree.GetChildItem(item); child; child = tree.GetNextSiblingItem(child)) {
             tree.SetStateImage(child, GoneModuleImageOnExpand(tree.GetStateImage(child)));
         }
         tree.SetStateImage(item, GoneProcessImageOnExpand(s));
+    } else {
+        // Running but not to be opened: its modules cannot be read again; it keeps them.
+        tree.SetStateImage(item, ProcessImageOnExpand(s));
     }
 }

@@ -8,6 +8,7 @@
 #include "control/state_images.h"
 #include "control/win/locked_module.h"
 #include "autorun/win/registry_win.h"
+#include "inspect/win/process_state_win.h"
 #include "inspect/win/processes_win.h"
 #include "inspect/win/system_probe.h"
 #include "ui/controls.h"
@@ -119,8 +120,10 @@ void EndSelectedProcess(SystemProbe* probe, HWND treeWindow, const char* searche
     EndProcess(probe, processId, openProcess);
     const bool expanded = tree.IsExpanded(item);
     const uint32_t image = tree.GetStateImage(item);
-    switch (UpdateAfterEnding(expanded, image, CanOpenProcess(processId))) {
+    switch (UpdateAfterEnding(expanded, image, !HasProcessEnded(probe, processId))) {
     case RebuildModuleItems: {
+        // A survivor that refuses to be opened cannot have its modules read again.
+        if (!CanOpenProcess(processId)) break;
         uint32_t result = 0;
         ReplaceModuleItems(probe, treeWindow, item, searchedPath, &result);
         break;

@@ -6,6 +6,7 @@
 
 #include "control/state_images.h"
 #include "inspect/hash_table.h"
+#include "inspect/win/process_state_win.h"
 #include "inspect/win/processes_win.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/progress.h"
@@ -137,7 +138,7 @@ HTREEITEM ReplaceModuleItems(SystemProbe* probe, HWND treeWindow, HTREEITEM proc
     return AddModuleItems(probe, treeWindow, processItem, 0, true, searchedPath, result);
 }
 
-void RunLockedModuleSearch(HWND treeWindow, char* searchedPath) {
+void RunLockedModuleSearch(SystemProbe* probe, HWND treeWindow, char* searchedPath) {
     TreeRef tree;
     tree.hwnd = treeWindow;
     LockedModuleDialog dialog(GetParent(treeWindow));
@@ -148,7 +149,7 @@ void RunLockedModuleSearch(HWND treeWindow, char* searchedPath) {
 
     char text[kSearchedPathSize];
     for (HTREEITEM process = tree.GetRootItem(); process; process = tree.GetNextSiblingItem(process)) {
-        const bool gone = !CanOpenProcess(static_cast<uint32_t>(tree.GetItemData(process)));
+        const bool gone = HasProcessEnded(probe, static_cast<uint32_t>(tree.GetItemData(process)));
         bool holds = false;
         for (HTREEITEM module = tree.GetChildItem(process); module; module = tree.GetNextSiblingItem(module)) {
             tree.GetItemTextAnsi(module, text, sizeof text);

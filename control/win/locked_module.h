@@ -42,4 +42,4 @@ bool UpperShortPath(const char* path, char* out);
 // in searchedPath (emptied when the file has none) and marks every module item that is
 // that file and every process item that holds it; a process that cannot be opened gets
 // its marks struck through. Nothing happens when the dialog is cancelled.
-void RunLockedModuleSearch(HWND tree, char* searchedPath);
+void RunLockedModuleSearch(SystemProbe* probe, HWND tree, char* searchedPath);

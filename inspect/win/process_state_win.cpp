@@ -1,6 +1,8 @@
 #include "inspect/win/process_state_win.h"
 
+#include "inspect/os_family.h"
 #include "inspect/win/entry_points.h"
+#include "inspect/win/processes_win.h"
 #include "inspect/win/snapshots_win.h"
 #include "inspect/win/system_probe.h"
 
@@ -49,4 +51,9 @@ bool HasAdministratorRights() {
     const bool checked = check(nullptr, administrators, &member) != FALSE;
     FreeSid(administrators);
     return !checked || member;
+}
+
+bool HasProcessEnded(SystemProbe* probe, uint32_t processId) {
+    if (probe && probe->osFamily == kOsWindowsNt6) return !IsProcessRunning(probe, processId);
+    return !CanOpenProcess(processId);
 }

@@ -21,6 +21,11 @@ constexpr DWORD kLimitedQueryAccess = 0x1000;
 // be opened, an access refusal says it runs. queryAccess is for tests.
 bool IsProcessRunning(SystemProbe* probe, uint32_t processId, DWORD queryAccess = kLimitedQueryAccess);
 
+// Whether a process of the live tree has ended, for the tree's marks and the report:
+// on NT 6 and later once IsProcessRunning says so, since a process that refuses to be
+// opened may well run; on the older systems once it can no longer be opened.
+bool HasProcessEnded(SystemProbe* probe, uint32_t processId);
+
 // True when the program runs with administrator rights: its token is a member of the
 // administrators group (on current systems, an elevated token). Also true where the
 // question cannot be asked (NT 4, which lacks the membership check, or a failed check).

@@ -65,7 +65,8 @@ SystemProbe::SystemProbe()
       enumProcessModulesEx(nullptr),
       getExtendedTcpTable(nullptr),
       getExtendedUdpTable(nullptr),
-      ipv6Tables(0) {
+      ipv6Tables(0),
+      osFamily(kOsUnknown) {
     Initialize();
 }
 
@@ -109,6 +110,7 @@ void SystemProbe::Initialize() {
 
     ipLibrary = LoadLibraryA("iphlpapi.dll");
     const int32_t family = DetectOsFamily(nullptr, nullptr);
+    osFamily = family;
 
     if (family == kOsWindowsNt6) {
         // The system's tables carry the owners, and an unsigned driver cannot load on

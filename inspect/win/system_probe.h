@@ -142,6 +142,7 @@ struct SystemProbe {
     GetExtendedTableFn getExtendedTcpTable;
     GetExtendedTableFn getExtendedUdpTable;
     uint8_t ipv6Tables;
+    int32_t osFamily;  // the detected OsFamily code; kOsUnknown before binding
 
     // Releases what a previous binding held, then detects the OS family and binds.
     void Initialize();

@@ -12,6 +12,7 @@
 #include "inspect/hash_table.h"
 #include "inspect/win/file_info_win.h"
 #include "inspect/win/os_description_win.h"
+#include "inspect/win/process_state_win.h"
 #include "inspect/win/processes_win.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
@@ -131,7 +132,7 @@ void WriteSectionHeader(FILE* stream, const char* label, const char* columns) {
 // items remember once it has ended. Whether it has ended is decided before anything is
 // written, so a process is never written twice. 0, or 3 when stopped.
 uint32_t WriteProcessItem(WriteState* state, const ProcessItemCopy& process) {
-    if (process.processId != 0 && !CanOpenProcess(process.processId)) {
+    if (process.processId != 0 && HasProcessEnded(state->probe, process.processId)) {
         std::vector<EndedModuleItem> modules;
         for (size_t i = 0; i < process.moduleTexts.size(); ++i) {
             modules.push_back({process.moduleTexts[i].c_str(), process.moduleHandles[i]});
