@@ -23,26 +23,22 @@ struct FakeValue {
     std::string name, data;
     uint32_t type;
 };
-
 struct FakeKey {
     std::string name;
     std::list<FakeKey> subkeys;  // stable addresses: open keys point into the tree
     std::vector<FakeValue> values;
     bool locked = false;  // cannot be opened
 };
-
 struct FakeTask {
     std::string name;
     std::vector<std::pair<std::string, std::string>> programs;  // path, arguments
 };
-
 struct FakeTaskFolder {
     std::string path;
     std::vector<FakeTask> tasks;
     std::list<FakeTaskFolder> subfolders;
     bool opens = true;
 };
-
 struct FakeLink {
     std::string target, arguments;
     bool loads = true, hasTarget = true;
@@ -76,6 +72,8 @@ struct FakeAutorun {
     FileRedirectionOps redirection;
 
     static FakeAutorun& F(void* c) { return *static_cast<FakeAutorun*>(c); }
+    static FakeKey& K(RegistryKey k) { return *static_cast<FakeKey*>(k); }
+    static FakeTaskFolder& Folder(TaskFolder f) { return *static_cast<FakeTaskFolder*>(f); }
     std::string Fold(const std::string& s) const { return files.Fold(s); }
     // Position of the last backslash that is not the trail byte of a double-byte character.
     size_t LastBackslash(const std::string& path) const {
@@ -94,9 +92,7 @@ struct FakeAutorun {
             const size_t end = std::min(path.find('\\', start), path.size());
             const std::string part = path.substr(start, end - start);
             FakeKey* next = nullptr;
-            for (FakeKey& k : from->subkeys) {
-                if (Fold(k.name) == Fold(part)) next = &k;
-            }
+            for (FakeKey& k : from->subkeys) next = Fold(k.name) == Fold(part) ? &k : next;
             if (!next && create) next = &(from->subkeys.emplace_back(), from->subkeys.back());
             if (next && next->name.empty()) next->name = part;
             from = next;
@@ -109,6 +105,11 @@ struct FakeAutorun {
                   uint32_t type = kRegistryString) {
         Key(hive, path).values.push_back({name, data, type});
     }
+    RegistryKey Open(FakeKey* from, const char* path) {
+        FakeKey* key = Walk(from, path, false);
+        if (!key || key->locked) return nullptr;
+        return ++openKeys, key;
+    }
 
     void Listing(const std::string& folder, DirectoryEntry entry) { folders[Fold(folder)].push_back(entry); }
     // A file or folder with an optional 8.3 name; "." and ".." come after the first entry.
@@ -118,12 +119,10 @@ struct FakeAutorun {
         std::snprintf(entry.name, sizeof entry.name, "%s", Leaf(path).c_str());
         std::snprintf(entry.alternateName, sizeof entry.alternateName, "%s", alternate.c_str());
         entry.folder = folder;
-        std::vector<DirectoryEntry>& list = folders[Fold(Parent(path))];
-        list.push_back(entry);
-        if (list.size() == 1) {
-            Listing(Parent(path), DirectoryEntry{".", "", true});
-            Listing(Parent(path), DirectoryEntry{"..", "", true});
-        }
+        Listing(Parent(path), entry);
+        if (folders[Fold(Parent(path))].size() > 1) return;
+        Listing(Parent(path), DirectoryEntry{".", "", true});
+        Listing(Parent(path), DirectoryEntry{"..", "", true});
     }
     void AddLink(const std::string& path, const FakeLink& link) {
         AddEntry(path, false);
@@ -137,38 +136,30 @@ struct FakeAutorun {
 
     FakeAutorun() {
         commandLine = files.Ops();
+        files.redirectionOff = &redirectionOff;
         registry = {this,
-                    [](void* c, RegistryHive h, const char* p) -> RegistryKey {
-                        return F(c).Open(&F(c).hives[h], p ? p : "");
-                    },
-                    [](void* c, RegistryKey k, const char* p) -> RegistryKey {
-                        return F(c).Open(static_cast<FakeKey*>(k), p);
-                    },
+                    [](void* c, RegistryHive h, const char* p) { return F(c).Open(&F(c).hives[h], p ? p : ""); },
+                    [](void* c, RegistryKey k, const char* p) { return F(c).Open(&K(k), p); },
                     [](void* c, RegistryKey) { --F(c).openKeys; },
                     [](void*, RegistryKey k, uint32_t* s, uint32_t* v) {
-                        *s = static_cast<uint32_t>(static_cast<FakeKey*>(k)->subkeys.size());
-                        *v = static_cast<uint32_t>(static_cast<FakeKey*>(k)->values.size());
+                        *s = static_cast<uint32_t>(K(k).subkeys.size());
+                        *v = static_cast<uint32_t>(K(k).values.size());
                         return true;
                     },
                     [](void*, RegistryKey k, uint32_t i, char* name, size_t size) {
-                        auto& list = static_cast<FakeKey*>(k)->subkeys;
-                        if (i >= list.size()) return false;
-                        auto it = list.begin();
-                        std::advance(it, i);
-                        if (it->name.size() >= size) return false;
-                        std::memcpy(name, it->name.c_str(), it->name.size() + 1);
-                        return true;
+                        if (i >= K(k).subkeys.size()) return false;
+                        const std::string& found = std::next(K(k).subkeys.begin(), i)->name;
+                        return found.size() < size && std::memcpy(name, found.c_str(), found.size() + 1);
                     },
                     [](void*, RegistryKey k, uint32_t i, char** name, char** data, uint32_t* type) {
-                        const auto& values = static_cast<FakeKey*>(k)->values;
-                        if (i >= values.size()) return false;
-                        *name = Copy(values[i].name);
-                        *data = Copy(values[i].data);
-                        *type = values[i].type;
+                        if (i >= K(k).values.size()) return false;
+                        *name = Copy(K(k).values[i].name);
+                        *data = Copy(K(k).values[i].data);
+                        *type = K(k).values[i].type;
                         return true;
                     },
                     [](void* c, RegistryKey k, const char* name, uint32_t* type) -> char* {
-                        for (const FakeValue& v : static_cast<FakeKey*>(k)->values) {
+                        for (const FakeValue& v : K(k).values) {
                             if (F(c).Fold(v.name) == F(c).Fold(name)) return *type = v.type, Copy(v.data);
                         }
                         return nullptr;
@@ -186,8 +177,7 @@ struct FakeAutorun {
                       const std::string name = "C:\\TEMP\\kvi" + std::to_string(++f.copiesMade) + ".tmp";
                       f.ini[f.Fold(name)] = f.ini[f.Fold(path)];
                       ++f.liveCopies;
-                      std::snprintf(copy, size, "%s", name.c_str());
-                      return true;
+                      return std::snprintf(copy, size, "%s", name.c_str()) > 0;
                   },
                   [](void* c, const char* path) { F(c).liveCopies -= static_cast<int>(F(c).ini.erase(F(c).Fold(path))); },
                   [](void* c, const char* path, const char* section) {
@@ -199,35 +189,26 @@ struct FakeAutorun {
                      [](void* c, const char* pattern, DirectoryEntry* entry) -> void* {
                          FakeAutorun& f = F(c);
                          std::vector<DirectoryEntry> found;
-                         const std::string leaf = f.Leaf(pattern);
+                         const std::string leaf = f.Fold(f.Leaf(pattern));
                          for (const DirectoryEntry& e : f.folders[f.Fold(f.Parent(pattern))]) {
-                             if (leaf == "*.*" || f.Fold(leaf) == f.Fold(e.name) || f.Fold(leaf) == f.Fold(e.alternateName)) {
-                                 found.push_back(e);
-                             }
+                             if (leaf == "*.*" || leaf == f.Fold(e.name) || leaf == f.Fold(e.alternateName)) found.push_back(e);
                          }
                          if (found.empty()) return nullptr;
                          *entry = found[0];
-                         ++f.openSearches;
-                         return new Search{found, 1};
+                         return ++f.openSearches, new Search{found, 1};
                      },
                      [](void*, void* s, DirectoryEntry* entry) {
                          auto* search = static_cast<Search*>(s);
-                         if (search->next >= search->entries.size()) return false;
-                         *entry = search->entries[search->next++];
-                         return true;
+                         return search->next < search->entries.size() && (*entry = search->entries[search->next++], true);
                      },
-                     [](void* c, void* s) {
-                         --F(c).openSearches;
-                         delete static_cast<Search*>(s);
-                     }};
+                     [](void* c, void* s) { --F(c).openSearches, delete static_cast<Search*>(s); }};
         shellLink = {this,
                      [](void* c) { return ++F(c).comDepth, true; },
                      [](void* c) { --F(c).comDepth; },
                      [](void* c, const char* path) -> void* {
                          auto it = F(c).links.find(F(c).Fold(path));
                          if (it == F(c).links.end() || !it->second.loads) return nullptr;
-                         ++F(c).openLinks;
-                         return &it->second;
+                         return ++F(c).openLinks, &it->second;
                      },
                      [](void*, void* link, char* buffer, size_t size) {
                          const FakeLink& l = *static_cast<FakeLink*>(link);
@@ -259,17 +240,15 @@ struct FakeAutorun {
                         f.stoppedAt = std::ftell(f.stream);
                         return true;
                     },
-                    [](void* c) { return F(c).stopAtStep == 0 ? false : F(c).steps >= F(c).stopAtStep; }};
+                    [](void* c) { return F(c).stopAtStep != 0 && F(c).steps >= F(c).stopAtStep; }};
         taskOps = {this,
                    [](void* c) { return ++F(c).comDepth, true; },
                    [](void* c) { --F(c).comDepth; },
                    [](void* c) -> TaskFolder { return ++F(c).openTaskFolders, &F(c).taskRoot; },
                    [](void*, TaskFolder f) { return static_cast<uint32_t>(Folder(f).subfolders.size()); },
                    [](void* c, TaskFolder f, uint32_t i) -> TaskFolder {
-                       auto it = Folder(f).subfolders.begin();
-                       std::advance(it, i);
-                       if (!it->opens) return nullptr;
-                       return ++F(c).openTaskFolders, &*it;
+                       FakeTaskFolder& sub = *std::next(Folder(f).subfolders.begin(), i);
+                       return sub.opens ? (++F(c).openTaskFolders, &sub) : nullptr;
                    },
                    [](void* c, TaskFolder) { --F(c).openTaskFolders; },
                    [](void*, TaskFolder f) { return Copy(Folder(f).path); },
@@ -284,11 +263,9 @@ struct FakeAutorun {
                    }};
         redirection = {this, [](void* c, void**) { return ++F(c).suspensions, ++F(c).redirectionOff, true; },
                        [](void* c, void*) { --F(c).redirectionOff; }};
-        files.redirectionOff = &redirectionOff;
         InstallApplicationTableHooks();
     }
     FakeAutorun(const FakeAutorun&) = delete;
-    static FakeTaskFolder& Folder(TaskFolder f) { return *static_cast<FakeTaskFolder*>(f); }
 
     // current: a current system on 64-bit Windows, with its task scheduler, registry
     // views and file-system redirection.
@@ -296,25 +273,20 @@ struct FakeAutorun {
         return {&commandLine, nullptr,         &registry, &iniOps, &directory, &shellLink, &processOps,
                 current ? &taskOps : nullptr, current ? &redirection : nullptr, current};
     }
-
-    RegistryKey Open(FakeKey* from, const char* path) {
-        FakeKey* key = Walk(from, path, false);
-        if (!key || key->locked) return nullptr;
-        ++openKeys;
-        return key;
+    bool AllReleased() const {
+        return !openKeys && !openSearches && !openLinks && !comDepth && !liveCopies && !openTaskFolders && !redirectionOff;
     }
     // The first %NAME% reference of each kind replaced by its value; unknown ones kept.
     std::string Expand(std::string text) const {
-        for (size_t open = text.find('%'); open != std::string::npos; open = text.find('%', open + 1)) {
-            const size_t close = text.find('%', open + 1);
-            if (close == std::string::npos) break;
+        for (size_t open = text.find('%'), close; open != std::string::npos; open = text.find('%', open + 1)) {
+            if ((close = text.find('%', open + 1)) == std::string::npos) break;
             const std::string value = files.Variable(text.substr(open + 1, close - open - 1));
             if (!value.empty()) text.replace(open, close - open + 1, value);
         }
         return text;
     }
     static char* Copy(const std::string& s, size_t length = std::string::npos) {
-        if (length == std::string::npos) length = s.size();
+        length = std::min(length, s.size());
         auto* block = static_cast<char*>(std::malloc(length + 1));
         std::memcpy(block, s.data(), length);
         block[length] = '\0';
@@ -323,13 +295,11 @@ struct FakeAutorun {
 };
 
 // Runs write with a temporary stream and returns what it wrote, one string per line
-// without its CR LF.
+// without its CR LF; stoppedAt becomes the number of lines written before the stop.
 template <typename Write>
 std::vector<std::string> CaptureLines(FakeAutorun& fake, Write write) {
-    FILE* stream = std::tmpfile();
-    fake.stream = stream;
+    FILE* stream = fake.stream = std::tmpfile();
     write(stream);
-    std::fflush(stream);
     std::string bytes(static_cast<size_t>(std::ftell(stream)), '\0');
     std::rewind(stream);
     if (!bytes.empty() && std::fread(&bytes[0], 1, bytes.size(), stream) != bytes.size()) bytes.clear();

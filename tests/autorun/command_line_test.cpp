@@ -22,21 +22,20 @@ protected:
         for (const char* file : {"C:\\WINNT\\SYSTEM\\sound.drv", "C:\\WINNT\\system32\\box.exe", "C:\\root.exe",
                                  "C:\\WINNT\\NOTEPAD.EXE", "C:\\Tools\\tool.exe", "C:\\WINNT\\system32\\calc.exe",
                                  "\\\\server\\share\\s.exe", "C:\\Work\\.\\y.exe", "C:\\Work\\w.exe",
-                                 "C:\\Program Files\\App\\app.exe", "C:\\WINNT\\System32\\drivers\\beep.sys",
-                                 "C:\\WINNT\\system32\\rundll32.exe"})
+                                 "C:\\Program Files\\App\\app.exe", "C:\\WINNT\\System32\\drivers\\beep.sys"})
             fs.AddFile(file);
-        for (const char* folder : {"C:\\Korvane\\box.exe", "C:\\Work\\box.exe", "C:\\Bin\\thing.exe",
-                                   "C:\\WINNT\\system32", "C:\\Program"})
+        for (const char* folder : {"C:\\Korvane\\box.exe", "C:\\Work\\box.exe", "C:\\Bin\\thing.exe", "C:\\WINNT\\system32",
+                                   "C:\\Program"})
             fs.AddFolder(folder);
         fs.SetVariable("SystemRoot", "C:\\WINNT");
         fs.SetVariable("windir", "C:\\WINNT");
         fs.SetVariable("PATH", "C:\\Tools;C:\\Bin\\");
         fs.SetVariable("ProgramFiles", "C:\\Program Files");
-        ops = fs.Ops();
     }
 
     // Resolves (with locate: locates) each input from a fresh probe log.
     void Check(const std::vector<Case>& cases, bool locate = false) {
+        const CommandLineOps ops = fs.Ops();
         for (const Case& c : cases) {
             SCOPED_TRACE(c.input.substr(0, 80));
             const std::string before = c.input;
@@ -57,7 +56,6 @@ protected:
     }
 
     FakeSystem fs;
-    CommandLineOps ops;
 };
 
 TEST_F(CommandLineTest, LocateFileFolderOrder) {
@@ -71,9 +69,7 @@ TEST_F(CommandLineTest, LocateFileFolderOrder) {
            {"thing.exe", "", "C:\\Korvane\\thing.exe|C:\\Work\\thing.exe|C:\\WINNT\\thing.exe|C:\\WINNT\\system32\\"
                              "thing.exe|C:\\WINNT\\SYSTEM\\thing.exe|PATH:thing.exe|C:\\Bin\\thing.exe"},
            // names with their own location go through the full-path conversion only
-           {"C:\\WINNT\\system32\\calc.exe", "C:\\WINNT\\system32\\calc.exe", "C:\\WINNT\\system32\\calc.exe"},
            {"C:\\WINNT\\system32", "", "C:\\WINNT\\system32"},
-           {"D:\\calc.exe", "", "D:\\calc.exe"},
            {"..\\WINNT\\system32\\calc.exe", "C:\\WINNT\\system32\\calc.exe", "C:\\WINNT\\system32\\calc.exe"},
            {"c:calc.exe", "", "C:\\Work\\calc.exe"},
            {"\\\\server\\share\\s.exe", "\\\\server\\share\\s.exe", "\\\\server\\share\\s.exe"},
@@ -82,17 +78,11 @@ TEST_F(CommandLineTest, LocateFileFolderOrder) {
     fs.nt = false;  // the 16-bit system folder is searched apart on NT only
     Check({{"sound.drv", "", "C:\\Korvane\\sound.drv|C:\\Work\\sound.drv|C:\\WINNT\\sound.drv|"
                              "C:\\WINNT\\system32\\sound.drv|PATH:sound.drv"}}, true);
-}
-
-TEST_F(CommandLineTest, LocateFileWithFailingFolderQueries) {
-    fs.currentDirectory.clear();
+    fs.currentDirectory.clear();  // failing folder queries are skipped
     fs.systemDirectory.clear();
     fs.moduleFileName = "korvane.exe";  // no folder: the name alone is tried
     fs.windowsDirectory = "C:\\";
-    Check({{"x.exe", "", "x.exe|C:\\x.exe|C:\\SYSTEM\\x.exe|PATH:x.exe"}}, true);
-    fs.moduleFileName.clear();
-    fs.windowsDirectory.clear();
-    Check({{"tool.exe", "C:\\Tools\\tool.exe", "PATH:tool.exe|C:\\Tools\\tool.exe"}}, true);
+    Check({{"x.exe", "", "x.exe|C:\\x.exe|PATH:x.exe"}}, true);
 }
 
 TEST_F(CommandLineTest, ResolveCandidateOrder) {
@@ -105,33 +95,23 @@ TEST_F(CommandLineTest, ResolveCandidateOrder) {
     fs.AddFile(exact);
     const std::string app = "C:\\Program Files\\App\\app.exe", other = "C:\\Program Files\\App\\other.exe";
     const std::string calc = "C:\\WINNT\\system32\\calc.exe", notepad = "C:\\WINNT\\notepad.exe";
-    const std::string beep = "C:\\WINNT\\System32\\drivers\\beep.sys";
     Check({// unquoted: ever longer prefixes ending before a blank or tab
            {app + " /x", app, "C:\\Program|" + app},
            {other + " /x", "", "C:\\Program|" + other + "|" + other + " /x"},
            {"C:\\a.exe  b\tc", "", "C:\\a.exe|C:\\a.exe |C:\\a.exe  b|C:\\a.exe  b\tc"},
-           {"rundll32.exe shell32.dll,Control_RunDLL", "C:\\WINNT\\system32\\rundll32.exe",
-            "C:\\Korvane\\rundll32.exe|C:\\Work\\rundll32.exe|C:\\WINNT\\rundll32.exe|"
-            "C:\\WINNT\\system32\\rundll32.exe"},
            // quoted: only the quoted path, trailing blanks cut, the arguments never tried
            {"\"" + app + " \t \" /x \"C:\\other.exe\"", app, app},
            {"\"" + app, app, app},
            {"\"C:\\gone.exe\" " + calc, "", "C:\\gone.exe"},
            {"\"%ProgramFiles%\\App\\app.exe\" -a", app, app},
-           {"\"\" x.exe", "", ""},
            // native prefixes, in any letter case
-           {"\\SystemRoot\\System32\\drivers\\beep.sys", beep, beep},
            {"\\systemroot\\system32\\drivers\\beep.sys", "C:\\WINNT\\system32\\drivers\\beep.sys", "..."},
-           {"\\??\\" + calc, calc, calc},
            {"\\??\\\"" + calc + "\" -k", calc, calc},
            // a leading variable: set, unset (removed), not closed, not leading, or too long
-           {"%windir%\\notepad.exe", notepad, notepad},
            {"%WINDIR%\\notepad.exe %windir%\\x.txt", notepad, notepad},
            {"%UNSET%\\root.exe", "C:\\root.exe", "C:\\Korvane\\\\root.exe|..."},
            {"%A%%windir%.exe", "", "C:\\x%windir%.exe"},
-           {"C:\\50%\\%windir%.exe", "", "C:\\50%\\%windir%.exe"},
            {"%windir\\notepad.exe", "", "C:\\Korvane\\%windir\\notepad.exe|..."},
-           {"%%notepad.exe", notepad, "..."},
            {"%" + longName + "%\\notepad.exe", notepad, notepad},
            {"\"%" + tooLongName + "%\\notepad.exe\"", "", ""},
            {"%ProgramFiles%\\App\\app.exe /s", app, "C:\\Program|" + app},
@@ -140,7 +120,6 @@ TEST_F(CommandLineTest, ResolveCandidateOrder) {
            // blanks and line ends around the line; wildcards; the longest candidate allowed
            {" \t w.exe\r\n\n\r", "C:\\Work\\w.exe", "..."},
            {"\"w.exe\"\r\n", "C:\\Work\\w.exe", "..."},
-           {"", "", ""},
            {" \t \r\n", "", ""},
            {"C:\\WINNT\\*.exe", "", ""},
            {"note?ad.exe", "", "PATH:note?ad.exe"},
@@ -156,6 +135,7 @@ TEST_F(CommandLineTest, ResolveCandidateOrder) {
 // A variable that already holds a string only learns whether the file exists; null
 // arguments find nothing and ask the system nothing.
 TEST_F(CommandLineTest, ExistenceOnlyCallAndNullArguments) {
+    const CommandLineOps ops = fs.Ops();
     char kept[] = "kept";
     char* path = kept;
     EXPECT_TRUE(ResolveCommandLine(&ops, "calc.exe -a", &path));

@@ -9,37 +9,6 @@
 #include "autorun/startup_folder.h"
 #include "tests/autorun/autorun_fake.h"
 
-namespace {
-
-void Plant(FakeAutorun& f, char kind, const std::string& name, const std::string& data, std::string& lastType) {
-    const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-    switch (kind) {
-        case 'v': f.SetValue(kHiveLocalMachine, run, name, data); break;
-        case 'y': f.SetValue(kHiveLocalMachine32, run, name, data); break;
-        case 'x': f.SetValue(kHiveCurrentUser, run, name, data, kRegistryExpandString); break;
-        case 'w': f.SetValue(kHiveLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\" + name, "v", data); break;
-        case 'k': f.SetValue(kHiveClassesRoot, name, "", data), lastType = name; break;
-        case 'c': f.SetValue(kHiveClassesRoot, lastType + "\\shell\\" + name + "\\command", "", data); break;
-        case 'i': f.ini[f.Fold("C:\\WINNT\\system.ini")]["DRIVERS32"].push_back(name + "=" + data); break;
-        case 'p':
-            f.SetValue(kHiveLocalMachine, "software\\microsoft\\windows nt\\currentversion\\profilelist\\" + name,
-                       "ProfileImagePath", data);
-            break;
-        case 'u':
-            f.SetValue(kHiveCurrentUser, "software\\microsoft\\windows\\currentversion\\explorer\\user shell folders",
-                       "startup", data);
-            break;
-        case 'l': f.AddLink("C:\\All\\" + name + ".lnk", {data, name}); break;
-        case 'o':
-            f.SetValue(kHiveLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx\\" + name, "1", data);
-            break;
-        case 't': f.taskRoot.subfolders.push_back({"\\" + name, {{name, {{data, name}}}}, {}, true}); break;
-        default: f.AddEntry("C:\\All\\" + name, kind == 'd'); break;
-    }
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     FakeAutorun f;
@@ -50,30 +19,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     f.SetValue(kHiveLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\explorer\\Shell Folders",
                "Common Startup", "C:\\All");
     const std::string input(reinterpret_cast<const char*>(data) + 2, size - 2);
+    const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run", nt = "software\\microsoft\\windows nt\\";
     std::string lastType = ".x";
-    for (size_t start = 0; start < input.size();) {
-        size_t end = input.find('\n', start);
-        if (end == std::string::npos) end = input.size();
+    for (size_t start = 0, end; start < input.size(); start = end + 1) {
+        end = std::min(input.find('\n', start), input.size());
         const std::string record = input.substr(start, end - start);
-        start = end + 1;
         if (record.empty()) continue;
         const size_t split = record.find('=', 1);
         const std::string name = record.substr(1, split == std::string::npos ? std::string::npos : split - 1);
-        Plant(f, record[0], name, split == std::string::npos ? "" : record.substr(split + 1), lastType);
+        const std::string text = split == std::string::npos ? "" : record.substr(split + 1);
+        switch (record[0]) {
+            case 'v': f.SetValue(kHiveLocalMachine, run, name, text); break;
+            case 'y': f.SetValue(kHiveLocalMachine32, run, name, text); break;
+            case 'x': f.SetValue(kHiveCurrentUser, run, name, text, kRegistryExpandString); break;
+            case 'w': f.SetValue(kHiveLocalMachine, nt + "CurrentVersion\\Windows\\" + name, "v", text); break;
+            case 'k': f.SetValue(kHiveClassesRoot, name, "", text), lastType = name; break;
+            case 'c': f.SetValue(kHiveClassesRoot, lastType + "\\shell\\" + name + "\\command", "", text); break;
+            case 'i': f.ini[f.Fold("C:\\WINNT\\system.ini")]["DRIVERS32"].push_back(name + "=" + text); break;
+            case 'p': f.SetValue(kHiveLocalMachine, nt + "currentversion\\profilelist\\" + name, "ProfileImagePath", text); break;
+            case 'u': f.SetValue(kHiveCurrentUser, run.substr(0, run.size() - 3) + "Explorer\\User Shell Folders", "startup", text); break;
+            case 'l': f.AddLink("C:\\All\\" + name + ".lnk", {text, name}); break;
+            case 'o': f.SetValue(kHiveLocalMachine, run + "OnceEx\\" + name, "1", text); break;
+            case 't': f.taskRoot.subfolders.push_back({"\\" + name, {{name, {{text, name}}}}, {}, true}); break;
+            default: f.AddEntry("C:\\All\\" + name, record[0] == 'd'); break;
+        }
         const AutorunSystem system = f.System();
         std::free(LongPathOf(&system, name.c_str()));
     }
+    // Every family ends (3 when stopped) and releases all it opened.
     for (AutorunFamily family : {kAutorunNtFamily, kAutorun9xFamily, kAutorunNt6Family}) {
         const AutorunSystem system = f.System(family == kAutorunNt6Family);
         f.steps = 0;
         f.stopAtStep = data[1];
         uint32_t status = 0;
         CaptureLines(f, [&](FILE* stream) { status = ScanAutoruns(&system, &f.progress, stream, family); });
-        const bool stopped = f.stopAtStep != 0 && f.steps >= f.stopAtStep;
-        if (status != (stopped ? 3u : 0u) || f.openKeys || f.openSearches || f.openLinks || f.comDepth || f.liveCopies ||
-            f.openTaskFolders || f.redirectionOff) {
-            std::abort();
-        }
+        if (status != (f.stopAtStep != 0 && f.steps >= f.stopAtStep ? 3u : 0u) || !f.AllReleased()) std::abort();
     }
     return 0;
 }

@@ -28,14 +28,6 @@ FakeSystem MakeSystem() {
     return fs;
 }
 
-// A found path is an existing file no longer than a candidate may be.
-void Check(const FakeSystem& fs, int found, char* path) {
-    const size_t length = path ? std::strlen(path) : 0;
-    if (found != (path != nullptr) || (path && (length == 0 || length > kMaxCandidateLength || fs.Kind(path) != kEntryFile)))
-        std::abort();
-    std::free(path);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -46,23 +38,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fs.moduleFileName = (data[0] & 8) != 0 ? "korvane.exe" : "C:\\Korvane\\korvane.exe";
     fs.probes.clear();
     const CommandLineOps ops = fs.Ops();
-
-    // The line in a block of exactly its own size, so that any read past it is caught.
+    // The line in a block of exactly its own size, so that any read past it is caught; it
+    // is left as it was. A found path is an existing file no longer than a candidate may
+    // be; a path already set is kept; no candidate is longer than that.
     const std::string before(reinterpret_cast<const char*>(data) + 1, size - 1);
     char* line = static_cast<char*>(std::malloc(size));
-    if (line == nullptr) return 0;
     std::memcpy(line, before.c_str(), size);
     char kept[] = "kept";
     char* path = (data[0] & 4) != 0 ? kept : nullptr;
     const bool resolved = ResolveCommandLine(&ops, line, &path);
-    if ((data[0] & 4) == 0) Check(fs, resolved, path);
-    else if (path != kept || std::strcmp(kept, "kept") != 0) std::abort();
-    if (std::memcmp(line, before.data(), size - 1) != 0) std::abort();  // the line is left as it was
+    const auto bad = [&](bool found, char* p) {
+        const size_t length = p ? std::strlen(p) : 0;
+        return found != (p != nullptr) || (p && (length == 0 || length > kMaxCandidateLength || fs.Kind(p) != kEntryFile));
+    };
+    if ((data[0] & 4) ? path != kept || std::strcmp(kept, "kept") != 0 : bad(resolved, path)) std::abort();
+    if (path != kept) std::free(path);
     path = nullptr;
-    const int located = LocateFile(&ops, line, &path);
-    Check(fs, located, path);
-    for (const std::string& probe : fs.probes)
-        if (probe.compare(0, 5, "PATH:") != 0 && probe.size() > kMaxCandidateLength) std::abort();
+    if (bad(LocateFile(&ops, line, &path) != 0, path) || std::memcmp(line, before.data(), size - 1) != 0) std::abort();
+    std::free(path);
     std::free(line);
+    for (const std::string& probe : fs.probes) {
+        if (probe.compare(0, 5, "PATH:") != 0 && probe.size() > kMaxCandidateLength) std::abort();
+    }
     return 0;
 }

@@ -11,23 +11,19 @@
 
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace planttest {
 
 // "<process ID>_<tick count>": unique among the processes that share the prefix.
-inline std::string UniqueSuffix() {
-    return std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount());
-}
+inline std::string UniqueSuffix() { return std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount()); }
 
-// The Windows folder; "" when it cannot be read.
+// The Windows folder, and the temporary folder ending with a backslash; "" when unreadable.
 inline std::string WindowsFolder() {
     char folder[MAX_PATH] = {};
     const UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
     return length > 0 && length < MAX_PATH ? folder : "";
 }
-// The temporary folder, ending with a backslash; "" when it cannot be read.
 inline std::string TempFolder() {
     char folder[MAX_PATH] = {};
     const DWORD length = GetTempPathA(MAX_PATH, folder);
@@ -49,49 +45,39 @@ public:
         }
         for (auto it = keys_.rbegin(); it != keys_.rend(); ++it) RegDeleteKeyExA(it->hive, it->key.c_str(), it->view, 0);
     }
-    // Creates hive\key and each missing key above it.
-    bool Key(HKEY hive, const std::string& key, REGSAM view = 0) {
+    // name ("" the default value) = data under hive\key, which is created with each
+    // missing key above it.
+    bool Value(HKEY hive, const std::string& key, const std::string& name, const std::string& data,
+               DWORD type = REG_SZ, REGSAM view = 0) {
+        HKEY handle = nullptr;
         for (size_t end = 0; end != std::string::npos;) {
             end = key.find('\\', end + 1);
             const std::string part = key.substr(0, end);
-            HKEY handle = nullptr;
             if (RegOpenKeyExA(hive, part.c_str(), 0, KEY_READ | view, &handle) == ERROR_SUCCESS) {
                 RegCloseKey(handle);
                 continue;
             }
-            if (RegCreateKeyExA(hive, part.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &handle,
-                                nullptr) != ERROR_SUCCESS) {
+            if (RegCreateKeyExA(hive, part.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &handle, nullptr)) {
                 return false;
             }
             RegCloseKey(handle);
             keys_.push_back({hive, part, "", view});
         }
-        return true;
-    }
-    // name ("" the default value) = data under hive\key.
-    bool Value(HKEY hive, const std::string& key, const std::string& name, const std::string& data,
-               DWORD type = REG_SZ, REGSAM view = 0) {
-        HKEY handle = nullptr;
-        if (!Key(hive, key, view) ||
-            RegOpenKeyExA(hive, key.c_str(), 0, KEY_SET_VALUE | view, &handle) != ERROR_SUCCESS) {
-            return false;
-        }
+        if (RegOpenKeyExA(hive, key.c_str(), 0, KEY_SET_VALUE | view, &handle) != ERROR_SUCCESS) return false;
         const LONG set = RegSetValueExA(handle, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
                                         static_cast<DWORD>(data.size() + 1));
         RegCloseKey(handle);
-        if (set != ERROR_SUCCESS) return false;
-        values_.push_back({hive, key, name, view});
-        return true;
+        if (set == ERROR_SUCCESS) values_.push_back({hive, key, name, view});
+        return set == ERROR_SUCCESS;
     }
     // A file type under HKEY_CLASSES_ROOT (planted in HKLM\Software\Classes, which is what
     // HKCR shows): each extension names typeName, whose verb runs command.
     bool FileType(const std::string& typeName, const std::vector<std::string>& extensions, const std::string& verb,
                   const std::string& command) {
-        const std::string classes = "Software\\Classes\\";
         for (const std::string& extension : extensions) {
-            if (!Value(HKEY_LOCAL_MACHINE, classes + extension, "", typeName)) return false;
+            if (!Value(HKEY_LOCAL_MACHINE, "Software\\Classes\\" + extension, "", typeName)) return false;
         }
-        return Value(HKEY_LOCAL_MACHINE, classes + typeName + "\\shell\\" + verb + "\\command", "", command);
+        return Value(HKEY_LOCAL_MACHINE, "Software\\Classes\\" + typeName + "\\shell\\" + verb + "\\command", "", command);
     }
 
 private:
@@ -110,7 +96,7 @@ public:
     FilePlant(const FilePlant&) = delete;
     ~FilePlant() {
         for (auto it = iniLines_.rbegin(); it != iniLines_.rend(); ++it) {
-            WritePrivateProfileStringA(it->section.c_str(), it->key.c_str(), nullptr, it->file.c_str());
+            WritePrivateProfileStringA((*it)[1].c_str(), (*it)[2].c_str(), nullptr, (*it)[0].c_str());
         }
         for (auto it = paths_.rbegin(); it != paths_.rend(); ++it) {
             if (!RemoveDirectoryA(it->c_str())) DeleteFileA(it->c_str());
@@ -119,48 +105,38 @@ public:
     bool Folder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) && Track(path); }
     bool File(const std::string& path, const std::string& bytes = "") {
         FILE* file = std::fopen(path.c_str(), "wb");
-        if (!file) return false;
-        const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-        return std::fclose(file) == 0 && Track(path) && written;
+        const bool written = file && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        return file && std::fclose(file) == 0 && Track(path) && written;
     }
-    bool Copy(const std::string& from, const std::string& to) {
-        return CopyFileA(from.c_str(), to.c_str(), TRUE) && Track(to);
-    }
+    bool Copy(const std::string& from, const std::string& to) { return CopyFileA(from.c_str(), to.c_str(), TRUE) && Track(to); }
     // A shortcut file made with the shell's link object.
     bool Shortcut(const std::string& path, const std::string& target, const std::string& arguments) {
         const HRESULT com = CoInitialize(nullptr);
         IShellLinkA* link = nullptr;
         IPersistFile* file = nullptr;
         WCHAR wide[MAX_PATH];
-        bool saved = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                                reinterpret_cast<void**>(&link))) &&
-                     SUCCEEDED(link->SetPath(target.c_str())) && SUCCEEDED(link->SetArguments(arguments.c_str())) &&
-                     SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-                     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) != 0 &&
-                     SUCCEEDED(file->Save(wide, TRUE));
+        const bool saved = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                                      reinterpret_cast<void**>(&link))) &&
+                           SUCCEEDED(link->SetPath(target.c_str())) && SUCCEEDED(link->SetArguments(arguments.c_str())) &&
+                           SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+                           MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) != 0 &&
+                           SUCCEEDED(file->Save(wide, TRUE));
         if (file) file->Release();
         if (link) link->Release();
         if (SUCCEEDED(com)) CoUninitialize();
         return saved && Track(path);
     }
     // key=value in [section] of an INI file; the key is deleted again.
-    bool IniLine(const std::string& file, const std::string& section, const std::string& key,
-                 const std::string& value) {
+    bool IniLine(const std::string& file, const std::string& section, const std::string& key, const std::string& value) {
         if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str())) return false;
         iniLines_.push_back({file, section, key});
         return true;
     }
-    bool Track(const std::string& path) {
-        paths_.push_back(path);
-        return true;
-    }
+    bool Track(const std::string& path) { return paths_.push_back(path), true; }
 
 private:
-    struct IniLineAt {
-        std::string file, section, key;
-    };
     std::vector<std::string> paths_;
-    std::vector<IniLineAt> iniLines_;
+    std::vector<std::vector<std::string>> iniLines_;  // file, section, key
 };
 
 }  // namespace planttest
