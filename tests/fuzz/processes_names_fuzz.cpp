@@ -12,24 +12,20 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const size_t outSize = data[0] % 24;
-    std::vector<char> path(data + 1, data + size);  // exact size: a read past the end is caught
+    std::vector<char> path(data + 1, data + size), terminated(path);  // exact size: a read past the end is caught
+    terminated.push_back('\0');
+    const char* name = terminated.data();
+    const char* tail = name + terminated.size() / 2;
     for (const LeadByteOps& ops : {kSingleByte, kGbk}) {
         const PathParts parts = SplitPathParts(path.data(), path.size(), ops);
-        const size_t length = path.empty() ? 0 : strnlen(path.data(), path.size());
-        if (parts.driveLength + parts.directoryLength + parts.baseLength + parts.extensionLength != length) {
-            std::abort();
-        }
         std::vector<char> out(outSize + 1, '\x7f');
         const size_t written = ProcessNameFromExeFile(path.data(), path.size(), ops, out.data(), outSize);
-        if (out[outSize] != '\x7f') std::abort();  // wrote past the buffer
-        if (outSize > 0 ? written >= outSize || std::strlen(out.data()) != written : written != 0) std::abort();
-        std::vector<char> terminated(path.begin(), path.end());
-        terminated.push_back('\0');
-        HasExeExtension(terminated.data(), ops);
-        // A name equals itself, and the comparison is symmetric.
-        const char* name = terminated.data();
-        const char* tail = name + terminated.size() / 2;
-        if (!EqualNamesNoCase(name, name, ops) || EqualNamesNoCase(name, tail, ops) != EqualNamesNoCase(tail, name, ops)) {
+        HasExeExtension(name, ops);
+        // The parts cover the text before any NUL; nothing is written past the buffer; a
+        // name equals itself, and the comparison is symmetric.
+        if (parts.driveLength + parts.directoryLength + parts.baseLength + parts.extensionLength != std::strlen(name) ||
+            out[outSize] != '\x7f' || (outSize > 0 ? written >= outSize || std::strlen(out.data()) != written : written != 0) ||
+            !EqualNamesNoCase(name, name, ops) || EqualNamesNoCase(name, tail, ops) != EqualNamesNoCase(tail, name, ops)) {
             std::abort();
         }
     }

@@ -10,20 +10,12 @@
 namespace {
 
 TEST(ProcessNames, KeepOnlyExeAndDllExtensionsCutOnWholeCharacters) {
-    const struct {
-        const char* path;
-        const LeadByteOps& ops;
-        size_t outSize;
-        const char* name;
-        bool exe;  // HasExeExtension
-    } cases[] = {
+    const struct { const char* path; const LeadByteOps& ops; size_t outSize; const char* name; bool exe; } cases[] = {
         {"C:\\WINDOWS\\EXPLORER.EXE", kSingleByte, 260, "EXPLORER.EXE", true},
         {"c:\\tools\\lib.dLL", kSingleByte, 260, "lib.dLL", false},
-        {"C:\\WINDOWS\\SAVER.SCR", kSingleByte, 260, "SAVER", false},
-        {"C:\\a.b\\setup.tmp.exe", kSingleByte, 260, "setup.tmp.exe", true},
+        {"C:\\a.b\\SAVER.tmp.SCR", kSingleByte, 260, "SAVER.tmp", false},
         {"C:\\APP.EXE\\HELPER", kSingleByte, 260, "HELPER", false},
         {"C:\\APP.EXE2", kSingleByte, 260, "APP", false},
-        {"[System Process]", kSingleByte, 260, "[System Process]", false},
         {"C:\\dir\\", kSingleByte, 260, "", false},
         {"C:/unix/style.exe", kSingleByte, 260, "style.exe", true},
         {"D:run.EXE", kSingleByte, 260, "run.EXE", true},
@@ -36,16 +28,13 @@ TEST(ProcessNames, KeepOnlyExeAndDllExtensionsCutOnWholeCharacters) {
         {"C:\\x.exe", kSingleByte, 1, "", true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
         std::string out(c.outSize + 1, '#');
-        const size_t written = ProcessNameFromExeFile(c.path, std::strlen(c.path), c.ops, &out[0], c.outSize);
-        EXPECT_EQ(out.c_str(), std::string(c.name));
-        EXPECT_EQ(written, std::strlen(c.name));
-        EXPECT_EQ(out.back(), '#');
-        EXPECT_EQ(HasExeExtension(c.path, c.ops), c.exe);
+        EXPECT_EQ(ProcessNameFromExeFile(c.path, std::strlen(c.path), c.ops, &out[0], c.outSize), std::strlen(c.name));
+        EXPECT_EQ(out.c_str(), std::string(c.name)) << c.path;
+        EXPECT_EQ(out.back(), '#') << c.path;
+        EXPECT_EQ(HasExeExtension(c.path, c.ops), c.exe) << c.path;
     }
-    // A snapshot field ends at its length even without a terminator.
-    char out[16];
+    char out[16];  // a snapshot field ends at its length even without a terminator
     EXPECT_EQ(ProcessNameFromExeFile("ab.exe", 4, kSingleByte, out, sizeof out), 2u);
     EXPECT_STREQ(out, "ab");
     // A lead byte cut off by the terminator stands alone: nothing after the NUL is read.
@@ -59,16 +48,12 @@ TEST(ProcessNames, KeepOnlyExeAndDllExtensionsCutOnWholeCharacters) {
 TEST(ProcessNames, EqualNamesFoldOnlySingleByteCharacters) {
     const struct { const char* a; const char* b; const LeadByteOps& ops; bool equal; } cases[] = {
         {"C:\\WIN\\EXPLORER.EXE", "c:\\win\\explorer.exe", kGbk, true},
-        {"C:\\WIN\\EXPLORER.EXE", "C:\\WIN\\EXPLORER.EX", kGbk, false},
         {"C:\\WIN\\EXPLORER", "C:\\WIN\\EXPLORER.EXE", kGbk, false},
         {"C:\\\x81\x41.exe", "c:\\\x81\x61.EXE", kGbk, false},
         {"C:\\\x81\x41.exe", "c:\\\x81\x41.EXE", kGbk, true},
-        {"\xC4\xE3\xBA\xC3", "\xC4\xE3\xBA\xC3", kGbk, true},
-        {"\x81\x5A", "\x81\x7A", kGbk, false},
         {"\x81\x5A", "\x81\x7A", kSingleByte, true},
         {"x\x81", "X\x81", kGbk, true},  // a lead byte at the end stands alone
         {"x\x81", "x\x81\x41", kGbk, false},
-        {"", "", kGbk, true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(EqualNamesNoCase(c.a, c.b, c.ops), c.equal) << c.a << " / " << c.b;

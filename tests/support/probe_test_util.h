@@ -1,7 +1,7 @@
 // Shared pieces of the Windows tests that inspect processes: a child process with a DLL
-// loaded, a window that counts progress steps, the stop request, report blocks read
-// back, tables, and a second run of the test program while Wine reports another
-// Windows version (5.2 for the NT 5 routes, 98 for the 9x routes, 10).
+// loaded, a window that counts progress steps, the stop request, tables, and a second
+// run of the test program while Wine reports another Windows version (5.2 for the NT 5
+// routes, 98 for the 9x routes, 10).
 #pragma once
 
 #include <windows.h>
@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -40,9 +39,7 @@ inline std::string WineVersion() {
 
 // The family this run expects.
 inline int32_t ExpectedFamily() {
-    if (WineVersion() == "winxp64") return kOsWindowsDotNet;
-    if (WineVersion() == "win98") return kOsWindows98;
-    return kOsWindowsNt6;
+    return WineVersion() == "winxp64" ? kOsWindowsDotNet : WineVersion() == "win98" ? kOsWindows98 : kOsWindowsNt6;
 }
 
 inline std::string Upper(std::string text) {
@@ -85,9 +82,8 @@ inline PROCESS_INFORMATION Launch(const std::string& program, std::string comman
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    const BOOL started =
-        CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
-    return started ? info : PROCESS_INFORMATION{};
+    return CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)
+               ? info : PROCESS_INFORMATION{};
 }
 
 // processes_helper.exe (beside this program) with kChildDll loaded; ended on destruction.
@@ -99,8 +95,7 @@ public:
         std::snprintf(event, sizeof event, "KorvaneProbeTestReady%lu_%lu", GetCurrentProcessId(), GetTickCount());
         HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event);
         if (!ready) return false;
-        info_ = Launch(Path(), "\"" + Path() + "\" " + kChildDll + " " + event + " " +
-                                   std::to_string(GetCurrentProcessId()));
+        info_ = Launch(Path(), "\"" + Path() + "\" " + kChildDll + " " + event + " " + std::to_string(GetCurrentProcessId()));
         HANDLE waits[2] = {ready, info_.hProcess};
         const bool started = info_.hProcess && WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
         CloseHandle(ready);
@@ -150,8 +145,7 @@ public:
 private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message != ProgressSetPos) return DefWindowProcW(hwnd, message, wParam, lParam);
-        position_ = static_cast<long>(wParam);
-        return 0;
+        return position_ = static_cast<long>(wParam), 0;
     }
     HWND window_;
     long taken_ = 0;
@@ -163,23 +157,6 @@ struct StopRequest {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, kStopRequestName);
     ~StopRequest() { CloseHandle(mutex); }
 };
-
-// WriteProcessBlock into a temporary file: its result, and the lines, each ending in CR LF.
-inline uint32_t WriteBlock(SystemProbe& probe, uint32_t id, const char* name, HWND window, Lines* lines) {
-    const std::string path = TempFile();
-    FILE* stream = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
-    EXPECT_NE(stream, nullptr);
-    const uint32_t result = stream ? probe.WriteProcessBlock(id, stream, name, window) : 0xFFFFFFFFu;
-    if (stream) std::fclose(stream);
-    const std::string bytes = TakeFile(path);
-    lines->clear();
-    size_t start = 0;
-    for (size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        lines->push_back(bytes.substr(start, end - start));
-    }
-    EXPECT_EQ(start, bytes.size()) << "a line without CR LF";
-    return result;
-}
 
 inline Lines TableValues(const HashTable* table) {
     Lines values;
@@ -194,17 +171,6 @@ inline const char* ProcessName(const HashTable* table, uint32_t processId) {
     return node ? static_cast<const char*>(node->value) : nullptr;
 }
 
-// Handle of the module with this upper-cased path (pointer-width key); null when absent.
-inline HMODULE ModuleHandleOf(const HashTable* table, const std::string& upperPath) {
-    uintptr_t handle = 0;
-    for (HashTableNode* node = FirstEntry(table); node && !handle; node = NextEntry(node)) {
-        if (node->keyLength == sizeof handle && node->value && upperPath == static_cast<char*>(node->value)) {
-            std::memcpy(&handle, node->key, sizeof handle);
-        }
-    }
-    return reinterpret_cast<HMODULE>(handle);
-}
-
 // A table released with its keys and values at the end of the scope.
 struct OwnedTable {
     HashTable* table = (InstallApplicationTableHooks(), CreateTable(8, 1));
@@ -212,18 +178,6 @@ struct OwnedTable {
     HashTable* get() const { return table; }
     size_t size() const { return TableValues(table).size(); }
 };
-
-// Number of tests of this program in the named suites.
-inline int CountTests(std::initializer_list<const char*> suites) {
-    const ::testing::UnitTest& all = *::testing::UnitTest::GetInstance();
-    int count = 0;
-    for (int i = 0; i < all.total_test_suite_count(); ++i) {
-        for (const char* suite : suites) {
-            if (std::strcmp(all.GetTestSuite(i)->name(), suite) == 0) count += all.GetTestSuite(i)->total_test_count();
-        }
-    }
-    return count;
-}
 
 // Runs the tests of this program that match filter in a new process while
 // HKCU\Software\Wine\Version is version ("winxp64", "win98", "win10"), and restores
@@ -250,8 +204,7 @@ inline int RunUnderWineVersion(const char* version, const std::string& filter) {
         if (info.hThread) CloseHandle(info.hThread);
         if (had == ERROR_SUCCESS) RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "Version", type, saved, size);
         if (had != ERROR_SUCCESS) RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, "Version");
-        const LONG after =
-            RegGetValueA(HKEY_CURRENT_USER, kKey, "Version", RRF_RT_ANY | RRF_NOEXPAND, nullptr, now, &nowSize);
+        const LONG after = RegGetValueA(HKEY_CURRENT_USER, kKey, "Version", RRF_RT_ANY | RRF_NOEXPAND, nullptr, now, &nowSize);
         EXPECT_TRUE(after == had && (had != ERROR_SUCCESS || (nowSize == size && !std::memcmp(now, saved, size))))
             << "Wine version not restored";
     }
