@@ -11,10 +11,9 @@ namespace {
 
 // The bytes of a group's items; empty fields must be null items.
 size_t GroupBytes(const ItemRecord* r) {
-    if (!r) return 0;
-    if (r->kind > 7 || r->count == 0 || !r->items) std::abort();
     size_t total = 0;
-    for (uint32_t i = 0; i < r->count; ++i) {
+    if (r && (r->kind > 7 || r->count == 0 || !r->items)) std::abort();
+    for (uint32_t i = 0; r && i < r->count; ++i) {
         if (r->items[i] && std::strlen(r->items[i]) == 0) std::abort();
         total += r->items[i] ? std::strlen(r->items[i]) : 0;
     }
@@ -27,16 +26,15 @@ void ParseAndCheck(const char* line, size_t length, bool bounded, size_t inputSi
     ItemRecord *a = nullptr, *b = nullptr;
     const int result = bounded ? ParseReportLineBytes(line, length, &text, &groupBText, &level, &children, &a, &b)
                                : ParseReportLine(line, &text, &groupBText, &level, &children, &a, &b);
-    if (result == 0) {
-        if (text || groupBText || a || b || level || children) std::abort();
-        return;
-    }
-    if (result != 1 || level > 7 || (children != 0 && children != 8)) std::abort();
-    if (length < 9 || line[8] != '|' || line[0] == '-') std::abort();
-    // Every item comes from the line once; the group-B text is kept in group B as well.
+    // Nothing out when refused; else a level, a children flag, a proper code, and every
+    // item from the line once (the group-B text is kept in group B as well).
     const size_t texts = (text ? std::strlen(text) : 0) + (groupBText ? std::strlen(groupBText) : 0);
-    if (GroupBytes(a) > inputSize || GroupBytes(b) > inputSize || texts + GroupBytes(a) + GroupBytes(b) > 2 * inputSize)
+    if (result == 0 ? text || groupBText || a || b || level || children
+                    : result != 1 || level > 7 || (children != 0 && children != 8) || length < 9 || line[8] != '|' ||
+                          line[0] == '-' || GroupBytes(a) > inputSize || GroupBytes(b) > inputSize ||
+                          texts + GroupBytes(a) + GroupBytes(b) > 2 * inputSize) {
         std::abort();
+    }
     std::free(text);
     std::free(groupBText);
     FreeItemRecord(a);
@@ -46,8 +44,7 @@ void ParseAndCheck(const char* line, size_t length, bool bounded, size_t inputSi
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Exactly the input bytes on the heap, so any read past them is caught.
-    std::vector<char> exact(data, data + size);
+    std::vector<char> exact(data, data + size);  // exactly the input bytes, so any read past them is caught
     exact.shrink_to_fit();
     ParseAndCheck(exact.data(), size, true, size);
     exact.push_back('\0');
