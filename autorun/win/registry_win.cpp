@@ -198,9 +198,4 @@ char* ReadKeyValue(HKEY key, const char* valueName, DWORD* type) {
     return nullptr;
 }
 
-char* ReadRegistryString(HKEY hive, const char* keyPath, const char* valueName) {
-    char* text = ReadValueOf(hive, keyPath, valueName, 0);
-    return text ? text : NewText("");
-}
-
 const RegistryOps* SystemRegistryOps(bool views) { return views ? &kViewRegistryOps : &kSystemRegistryOps; }

@@ -13,11 +13,6 @@
 // when the value cannot be read.
 char* ReadKeyValue(HKEY key, const char* valueName, DWORD* type);
 
-// The value valueName of hive\keyPath as stored (an expanded-string value keeps its
-// environment references), the key opened for value queries only. A new malloc block:
-// "" when the key or the value cannot be read; null only when memory runs out.
-char* ReadRegistryString(HKEY hive, const char* keyPath, const char* valueName);
-
 // A string value (REG_SZ or REG_EXPAND_SZ) of an open key read whole as ReadKeyValue
 // does; null for a value of another type or one that cannot be read.
 char* ReadRegistryText(HKEY key, const char* valueName);
