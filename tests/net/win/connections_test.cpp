@@ -1,22 +1,16 @@
-// Connections under Wine: each table route on sockets the test opens (the owner tables
-// on Wine's default version, 7; the TCP Ex call and the plain UDP table with the driver
-// on 5.2 and the plain tables on 98, in second runs), the owner-table calls against a
-// table that grows, and the connections dialog. The rows' texts and owners are tested
-// natively, the dialog's rows in korvane.exe's end-to-end test.
+// The connection table routes under Wine: each on sockets the test opens (the owner
+// tables on Wine's default version, 7; the TCP Ex call and the plain UDP table with the
+// driver on 5.2 and the plain tables on 98, in second runs), and the owner-table calls
+// against a table that grows. Rows, texts and owners are tested natively, the
+// connections dialog in korvane.exe's end-to-end test.
 #include <gtest/gtest.h>
 
 #include "tests/net/win/connections_windows.h"
 
 #include <cstring>
-#include <string>
 
-#include "jobs/win/worker_job.h"
 #include "net/connection_rows.h"
-#include "net/win/connection_list.h"
 #include "net/win/connection_routes.h"
-#include "net/win/connections_dialog.h"
-#include "resources/resource.h"
-#include "tests/support/layout_checks.h"
 #include "tests/support/probe_test_util.h"
 
 namespace {
@@ -137,95 +131,6 @@ TEST(ConnectionTables, OwnerTableRoutesAskAgainAsTheTableGrowsAndKeepTheOwners) 
         EXPECT_EQ(f.route(&probe, nullptr, &table, TRUE, GetProcessHeap(), 2, 2), f.error);
         EXPECT_EQ(table, nullptr);
     }
-}
-
-// What the thread that drives the dialog saw.
-struct DialogRun {
-    std::vector<std::wstring> headers;
-    int rowsAtStart = -1, rows = -1, rowsAfterSecondCheck = -1, rowsAfterStoppedCheck = -1;
-    int widthBefore = 0, widthWider = 0, widthAfterShort = 0;
-    bool saveEnabled = true;
-    std::string layoutFaults;
-    RECT client[2] = {}, list[3] = {};  // start and maximised; start, maximised, restored
-};
-
-void Check(HWND dialog) { SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_CONNECTIONS_CHECK, BN_CLICKED), 0); }
-
-DWORD WINAPI DriveDialog(void* argument) {
-    auto* run = static_cast<DialogRun*>(argument);
-    HWND dialog = testutil::WaitForProcessWindow(GetCurrentProcessId(), L"检查活动连接", 20000);
-    if (!dialog) return 1;
-    HWND list = GetDlgItem(dialog, IDC_CONNECTIONS_LIST);
-    for (int c = 0; c < 9; ++c) {
-        wchar_t text[64] = {};
-        LVCOLUMNW column = {};
-        column.mask = LVCF_TEXT;
-        column.pszText = text;
-        column.cchTextMax = 64;
-        if (SendMessageW(list, LVM_GETCOLUMNW, c, reinterpret_cast<LPARAM>(&column))) run->headers.push_back(text);
-    }
-    run->saveEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_CONNECTIONS_SAVE)) != FALSE;
-    run->rowsAtStart = ListView_GetItemCount(list);
-
-    // The maximise box and back: the controls follow the client area.
-    const WPARAM commands[3] = {0, SC_MAXIMIZE, SC_RESTORE};
-    for (int i = 0; i < 3; ++i) {
-        if (commands[i]) SendMessageW(dialog, WM_SYSCOMMAND, commands[i], 0);
-        run->layoutFaults += testutil::LayoutFaults(dialog);
-        if (i < 2) GetClientRect(dialog, &run->client[i]);
-        run->list[i] = testutil::ClientRectOf(dialog, list);
-    }
-
-    // Check lists the rows; checking again replaces them.
-    Check(dialog);
-    run->rows = ListView_GetItemCount(list);
-    Check(dialog);
-    run->rowsAfterSecondCheck = ListView_GetItemCount(list);
-
-    // A cell wider than its column widens it; a shorter one leaves it.
-    HDC dc = GetDC(list);
-    run->widthBefore = ListView_GetColumnWidth(list, 8);
-    SetListCellText(list, 0, 8, std::string(120, 'W').c_str(), dc);
-    run->widthWider = ListView_GetColumnWidth(list, 8);
-    SetListCellText(list, 0, 8, "x", dc);
-    run->widthAfterShort = ListView_GetColumnWidth(list, 8);
-    ReleaseDC(list, dc);
-    {
-        StopRequest stop;
-        Check(dialog);
-    }
-    run->rowsAfterStoppedCheck = ListView_GetItemCount(list);  // a stopped check leaves none
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    return 0;
-}
-
-TEST(ConnectionsDialog, ColumnsLayoutChecksAndStop) {
-    testutil::Watchdog watchdog(120000);
-    conntest::OpenSockets sockets;
-    ASSERT_TRUE(sockets.Ok());
-    InstallApplicationTableHooks();
-    JobOperationTable()[ListConnections] = ListConnectionsOperation;
-    SystemProbe probe;
-    DialogRun run;
-    HANDLE driver = CreateThread(nullptr, 0, DriveDialog, &run, 0, nullptr);
-    ASSERT_NE(driver, nullptr);
-    RunConnectionsDialog(nullptr, &probe);
-    WaitForSingleObject(driver, INFINITE);
-    CloseHandle(driver);
-
-    EXPECT_EQ(run.headers, std::vector<std::wstring>(kConnectionColumnHeaders, kConnectionColumnHeaders + 9));
-    EXPECT_EQ(run.rowsAtStart, 0);
-    EXPECT_FALSE(run.saveEnabled);
-    EXPECT_EQ(run.layoutFaults, "");
-    EXPECT_GT(run.client[1].right, run.client[0].right) << "the dialog did not maximise";
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(run.list[i].right, run.client[i].right) << i;
-    EXPECT_GT(run.list[1].bottom, run.list[0].bottom);
-    EXPECT_TRUE(EqualRect(&run.list[0], &run.list[2])) << "restoring did not bring the list back";
-    EXPECT_GE(run.rows, 3) << "the test's three sockets are not listed";
-    EXPECT_EQ(run.rowsAfterSecondCheck, run.rows);
-    EXPECT_EQ(run.rowsAfterStoppedCheck, 0);
-    EXPECT_GT(run.widthWider, run.widthBefore);
-    EXPECT_EQ(run.widthAfterShort, run.widthWider);
 }
 
 }  // namespace
