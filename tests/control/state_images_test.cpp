@@ -9,9 +9,7 @@
 namespace {
 
 TEST(StateImages, TransitionsOfEveryImage) {
-    struct Row {
-        uint32_t s, gone, collapse, expandRunning;
-    };
+    struct Row { uint32_t s, gone, collapse, expandRunning; };
     // 0 plain, 1/2 holding the searched module (collapsed/expanded), 3 the searched
     // module, 4-7 the same struck through.
     const Row rows[] = {
@@ -48,12 +46,7 @@ TEST(StateImages, SearchMarks) {
 }
 
 TEST(EndProcess, TreeUpdateByExpansionImageAndOutcome) {
-    const struct {
-        bool expanded;
-        uint32_t image;
-        bool running;
-        EndedProcessUpdate update;
-    } rows[] = {
+    const struct { bool expanded; uint32_t image; bool running; EndedProcessUpdate update; } rows[] = {
         {true, 2, true, RebuildModuleItems}, {true, 3, false, MarkProcessItemGone}, {true, 4, true, KeepProcessItem},
         {false, 1, true, KeepProcessItem},   {false, 5, false, MarkProcessItemGone},
     };

@@ -15,11 +15,7 @@ namespace {
 using fakekernel::FileObject;
 using fakekernel::IpAnswer;
 
-struct Reply {
-    int32_t status;
-    uint32_t bytes;
-    PortInfoRecord record;
-};
+struct Reply { int32_t status; uint32_t bytes; PortInfoRecord record; };
 
 // A machine with a listening TCP socket of process 100, a UDP socket of process 200 and
 // a TCP connection of process 300, plus entries a read must pass over; and one handle.
@@ -63,11 +59,7 @@ struct Machine {
 TEST(DriverCore, RequestsCheckTheirBufferLengths) {
     Machine m;
     ASSERT_EQ(m.Send(KV_IOCTL_INIT_PORT_INFO, 0).status, KV_STATUS_SUCCESS);
-    const struct {
-        uint32_t code, size;
-        int32_t status;
-        uint32_t bytes;
-    } cases[] = {
+    const struct { uint32_t code, size; int32_t status; uint32_t bytes; } cases[] = {
         {KV_IOCTL_READ_VERSION, 4, KV_STATUS_BUFFER_TOO_SMALL, 0},
         {KV_IOCTL_READ_VERSION, 5, KV_STATUS_SUCCESS, 5},
         {KV_IOCTL_READ_PORT_INFO, 23, KV_STATUS_INFO_LENGTH_MISMATCH, 0},
@@ -138,10 +130,7 @@ TEST(DriverCore, InitReadDeinitInEveryOrder) {
 }
 
 TEST(DriverCore, SnapshotsAreTakenWholeOrNotAtAll) {
-    const struct {
-        const char* name;
-        void (*prepare)(Machine& m);
-    } failures[] = {
+    const struct { const char* name; void (*prepare)(Machine& m); } failures[] = {
         // As under Wine: every object pointer of the snapshot is null.
         {"null objects", [](Machine& m) { for (auto& e : m.k.entries) e.object = nullptr; }},
         {"no IP device", [](Machine& m) { m.k.transportsOpen[KV_TRANSPORT_IP] = false; }},
@@ -276,11 +265,7 @@ TEST(DriverRequests, CollectionReadsUntilTheMarkerEndsAndAlwaysEnds) {
 }
 
 TEST(DriverRequests, OlderVersionsSortBeforeOurs) {
-    const struct {
-        const char* answer;
-        size_t size;
-        bool older;
-    } cases[] = {
+    const struct { const char* answer; size_t size; bool older; } cases[] = {
         {"1.00", 10, false}, {"1.01", 10, false}, {"0.90", 10, true},  {"1.0", 10, true},
         {"         ", 10, true}, {"1.00", 4, false}, {"1.00", 3, true}, {"\xff", 10, false},
     };

@@ -85,10 +85,7 @@ TEST(ConnectionFormat, TextsOfAddressesPortsAndStates) {
         return FormatAddress(Ipv6Address(address.bytes), state, text, sizeof text);
     };
     // Braced initialisers run in order, so each text is copied before the next call.
-    const struct {
-        std::string got;
-        const char* want;
-    } cases[] = {
+    const struct { std::string got; const char* want; } cases[] = {
         {FormatAddress(0x0101A8C0, 5, text, sizeof text), "192.168.1.1"},
         {FormatAddress(0x0101A8C0, 2, text, sizeof text), "*"},
         // IPv6: the first longest run of two or more zero groups as "::", dotted only

@@ -97,11 +97,7 @@ DWORD WINAPI PressCancel(void*) {
 
 // A failed start-up build says so, a stopped one does not; either leaves an empty tree.
 TEST_F(MainDialogTest, FailedOrStoppedStartupBuildLeavesAnEmptyTree) {
-    const struct {
-        JobOperation operation;
-        LPTHREAD_START_ROUTINE helper;
-        const wchar_t* message;
-    } cases[] = {
+    const struct { JobOperation operation; LPTHREAD_START_ROUTINE helper; const wchar_t* message; } cases[] = {
         {[](WorkerJob* job) { return FillTreeOperation(job), static_cast<uint32_t>(JobFailed); },
          testutil::AnswerMessageBox, L"严重错误:无法建立进程列表"},
         {[](WorkerJob* job) {
@@ -159,11 +155,7 @@ TEST_F(MainDialogTest, ViewCommandsMenusPanelAndOptions) {
         const UINT on = MF_CHECKED, off = 0, grayed = MF_GRAYED;
         const UINT ids[5] = {ID_VIEW_PROCESS_TREE, ID_VIEW_AUTORUN, ID_VIEW_LOAD_REPORT, ID_EDIT_END_PROCESS,
                              ID_VIEW_RELOAD_REPORT};
-        const struct {
-            UINT command;
-            uint8_t view;
-            UINT marks[5];
-        } rows[] = {
+        const struct { UINT command; uint8_t view; UINT marks[5]; } rows[] = {
             {ID_VIEW_AUTORUN, AutorunView, {off, on, off, grayed, grayed}},
             {ID_VIEW_AUTORUN, AutorunView, {off, on, off, grayed, grayed}},
             {ID_VIEW_PROCESS_TREE, LiveProcessView, {on, off, off, off, grayed}},
@@ -176,11 +168,7 @@ TEST_F(MainDialogTest, ViewCommandsMenusPanelAndOptions) {
         }
 
         // Labels 1049, 1042-1048, 1069 ("-": hidden) and the list of each layout.
-        const struct {
-            int layout;
-            std::vector<std::wstring> labels;
-            bool list;
-        } layouts[] = {
+        const struct { int layout; std::vector<std::wstring> labels; bool list; } layouts[] = {
             {ProcessPanel, {L"进程 ID", L"版本", L"名称", L"名称", L"版本", L"大小", L"修改日期", L"Description", L"-"}, false},
             {ConnectionPanel,
              {L"端口类型", L"本地主机", L"Local IP", L"连接状态", L"远程主机", L"Remout IP", L"Remout port", L"-", L"Local port"},

@@ -120,10 +120,7 @@ TEST(ConnectionTables, OwnerTableRoutesAskAgainAsTheTableGrowsAndKeepTheOwners) 
     probe.allocateAndGetTcpTableFromStack = FailingPlainTable;
     probe.allocateAndGetUdpExTableFromStack = nullptr;
     probe.getExtendedTcpTable = FailingOwnerTable;
-    const struct {
-        ConnectionTableOp route;
-        DWORD error;
-    } failures[] = {{GetTcpTablePlain, ERROR_INVALID_PARAMETER},
+    const struct { ConnectionTableOp route; DWORD error; } failures[] = {{GetTcpTablePlain, ERROR_INVALID_PARAMETER},
                     {GetUdpTableEx, kConnectionTableUnavailable},
                     {GetTcpTableExtended, ERROR_INVALID_PARAMETER}};
     for (const auto& f : failures) {
