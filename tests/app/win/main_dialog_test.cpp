@@ -15,7 +15,6 @@
 #include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
 #include "resources/resource.h"
-#include "tests/support/layout_checks.h"
 #include "tests/support/window_test_util.h"
 
 namespace {
