@@ -90,11 +90,13 @@ double InsertPlainItems(HWND tree, size_t count) {
 double RawSnapshots() {
     const double start = Now();
     HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 process = {sizeof process};
+    PROCESSENTRY32 process = {};
+    process.dwSize = sizeof process;
     for (BOOL more = Process32First(processes, &process); more; more = Process32Next(processes, &process)) {
         HANDLE modules = CreateToolhelp32Snapshot(kModuleSnapshotFlags, process.th32ProcessID);
         if (modules == INVALID_HANDLE_VALUE) continue;
-        MODULEENTRY32 module = {sizeof module};
+        MODULEENTRY32 module = {};
+        module.dwSize = sizeof module;
         for (BOOL m = Module32First(modules, &module); m; m = Module32Next(modules, &module)) {}
         CloseHandle(modules);
     }
@@ -211,7 +213,8 @@ int main(int argc, char** argv) {
         const std::string event = "KorvaneBenchReady" + std::to_string(i) + "_" + std::to_string(GetCurrentProcessId());
         HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
         std::string command = "\"" + helper + "\" cabinet.dll " + event + " " + std::to_string(GetCurrentProcessId());
-        STARTUPINFOA startup = {sizeof startup};
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
         PROCESS_INFORMATION info = {};
         if (CreateProcessA(helper.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
             WaitForSingleObject(ready, 30000);
