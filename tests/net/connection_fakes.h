@@ -132,23 +132,16 @@ struct Owners {
     ConnectionOwnerOps ops{nullptr, ImagePath, Details};
 };
 
-// A temporary stream whose bytes can be read back.
+// A stream in memory whose bytes can be read back.
 struct MemoryStream {
-    FILE* stream = std::tmpfile();
+    char* data = nullptr;
+    size_t size = 0;
+    FILE* stream = open_memstream(&data, &size);
     ~MemoryStream() {
         if (stream) std::fclose(stream);
+        std::free(data);
     }
-    std::string Text() const {
-        std::string text;
-        if (!stream) return text;
-        std::fflush(stream);
-        const long end = std::ftell(stream);
-        std::rewind(stream);
-        text.resize(static_cast<size_t>(end > 0 ? end : 0));
-        if (!text.empty() && std::fread(&text[0], 1, text.size(), stream) != text.size()) text.clear();
-        std::fseek(stream, 0, SEEK_END);
-        return text;
-    }
+    std::string Text() const { return stream && std::fflush(stream) == 0 ? std::string(data, size) : ""; }
 };
 
 }  // namespace netfake

@@ -40,10 +40,6 @@ TEST(OwnerMatching, RecordsFindTheirRows) {
          {{2, A, P, 0, 0, kSystem}, {2, B, P, 0, 0, 30}},
          {Record(13, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP), Record(14, P, B, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)},
          {13, 30}},
-        {"system record does not take over the system's row",
-         {{2, A, P, 0, 0, kSystem}},
-         {Record(kSystem, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)},
-         {kSystem}},
         {"UDP record gives unowned TCP rows to the system",
          {{2, A, P, 0, 0, 0}, {5, A, P, B, Q, 0}, {5, A, P, B, Q, 40}},
          {Record(15, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP)},
@@ -66,21 +62,17 @@ TEST(OwnerMatching, RecordsFindTheirRows) {
     }
 
     TableBlock udp = UdpTable({{A, P, 0}, {A, P, 0}, {B, 0xFFFF0000u | P, kSystem}, {A, Q, 50}});
-    const PortInfoRecord udpRecords[] = {
-        Record(21, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP), Record(22, P, B, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP),
-        Record(23, Q, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP), Record(24, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)};
-    for (const PortInfoRecord& r : udpRecords) GiveUdpOwner(udp.Udp(), r, kSystem);
+    for (const PortInfoRecord& r : {Record(21, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP), Record(22, P, B, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP),
+                                    Record(23, Q, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP), Record(24, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)}) {
+        GiveUdpOwner(udp.Udp(), r, kSystem);
+    }
     const uint32_t udpOwners[] = {21, 0, 22, 50};
     for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(udp.Udp()->rows[i].owner, udpOwners[i]) << "UDP row " << i;
-}
 
-TEST(OwnerMatching, SystemProcessIdComesFromTheProcessTable) {
-    EXPECT_EQ(SystemProcessId(nullptr), 2u);
-    ProcessTable none({{4, "Idle"}});
+    // The system's process ID: the process named "System" in any case, else 2.
+    ProcessTable none({{4, "Idle"}}), processes({{0, "Idle"}, {8, "system"}, {12, "System"}});
     EXPECT_EQ(SystemProcessId(none.table), 2u);
-    ProcessTable processes({{0, "Idle"}, {8, "system"}, {12, "System"}});
     EXPECT_EQ(SystemProcessId(processes.table), 8u);
-    EXPECT_EQ(OwnerTableBytes(3, sizeof(TcpOwnerRow)), 3u * 24 + 8);
     EXPECT_EQ(OwnerTableBytes(0xFFFFFFFFu, SIZE_MAX / 2), 0u);
 }
 
@@ -93,35 +85,27 @@ TEST(ConnectionFormat, TextsOfAddressesPortsAndStates) {
         return FormatAddress(Ipv6Address(address.bytes), state, text, sizeof text);
     };
     // Braced initialisers run in order, so each text is copied before the next call.
-    const struct {
-        std::string got;
-        const char* want;
-    } cases[] = {
+    const struct { std::string got; const char* want; } cases[] = {
         {FormatAddress(0x0101A8C0, 5, text, sizeof text), "192.168.1.1"},
         {FormatAddress(0x0101A8C0, 2, text, sizeof text), "*"},
-        {FormatAddress(0, 11, text, sizeof text), "0.0.0.0"},
         // IPv6: the first longest run of two or more zero groups as "::", dotted only
         // when IPv4-mapped.
         {v6({0, 0, 0, 0, 0, 0, 0, 0}, 5), "::"},
         {v6({0, 0, 0, 0, 0, 0, 0, 1}, 5), "::1"},
-        {v6({0x2001, 0xDB8, 0, 0, 0, 0, 0, 1}, 5), "2001:db8::1"},
         {v6({0x2001, 0xDB8, 0, 0, 1, 0, 0, 1}, 11), "2001:db8::1:0:0:1"},
         {v6({0x2001, 0, 0, 1, 0, 0, 0, 1}, 5), "2001:0:0:1::1"},
-        {v6({0x2001, 0xDB8, 0, 1, 1, 1, 1, 1}, 5), "2001:db8:0:1:1:1:1:1"},
-        {v6({0x2001, 0xDB8, 0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD, 0xEEEE, 0}, 5), "2001:db8:aaaa:bbbb:cccc:dddd:eeee:0"},
+        {v6({0x2001, 0xDB8, 0, 1, 1, 1, 1, 0}, 5), "2001:db8:0:1:1:1:1:0"},
         {v6({0, 0, 0, 0, 0, 0xFFFF, 0xC000, 0x0201}, 5), "::ffff:192.0.2.1"},
         {v6({0, 0, 0, 0, 0, 0, 0xC000, 0x0201}, 5), "::c000:201"},
-        {v6({0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}, 5), "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
         {v6({0x2001, 0xDB8, 0, 0, 0, 0, 0, 1}, 2), "*"},
-        {FormatTcpState(2, text, sizeof text), "LISTENING"},
         {FormatTcpState(12, text, sizeof text), "DELETE_TCB"},
         {FormatTcpState(0, text, sizeof text), "*"},
         {FormatTcpState(13, text, sizeof text), "*"},
-        {names.FormatPort(0x1900, 5, text, sizeof text), "25 (smtp)"},
         {names.FormatPort(0xFFFF1900u, 5, text, sizeof text), "25 (smtp)"},
         {names.FormatPort(0xD204, 1, text, sizeof text), "1234"},
         {names.FormatPort(0x1900, 2, text, sizeof text), "*"},
         {names.FormatPort(0x5000, 5, text, sizeof text), kPort80.c_str()},
+        {names.FormatPort(0x1900, 5, text, sizeof text), "25 (smtp)"},
         {names.FormatHostName(0, 5, text, sizeof text), "myhost"},
         {names.FormatHostName(0x0100007F, 5, text, sizeof text), "myhost"},
         {names.FormatHostName(0x0100007F, 2, text, sizeof text), "*"},
@@ -141,14 +125,14 @@ TEST(ConnectionNames, LooksEachDistinctAddressUpOnceAndKeepsTheAnswers) {
     ConnectionNames names(service.ops, "myhost", 5000, 3);
     const NetAddress list[] = {Ipv4Address(0x0A00000A), Ipv4Address(0x0B00000B), Ipv4Address(0x0A00000A),
                                Ipv4Address(0x0C00000C), Ipv4Address(0), Ipv4Address(0x0100007F)};
-    EXPECT_EQ(names.Resolve(list, 6, nullptr, nullptr), 0u);
-    EXPECT_EQ(service.hostCalls.load(), 3);
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(names.Resolve(list, 6, nullptr, nullptr), 0u);
+        EXPECT_EQ(service.hostCalls.load(), 3);
+    }
     char text[kHostTextSize];
     EXPECT_STREQ(names.FormatHostName(0x0A00000A, 5, text, sizeof text), "ten.example");
     EXPECT_EQ(std::string(names.FormatHostName(0x0B00000B, 5, text, sizeof text)), std::string(255, 'h'));
     EXPECT_STREQ(names.FormatHostName(0x0C00000C, 5, text, sizeof text), "*");
-    EXPECT_EQ(names.Resolve(list, 6, nullptr, nullptr), 0u);
-    EXPECT_EQ(service.hostCalls.load(), 3);
     NetAddress v6{};
     v6.family = kFamilyIpv6;
     v6.bytes[15] = 1;
@@ -172,7 +156,7 @@ TEST(ConnectionNames, ThousandSilentAddressesTakeOneDeadline) {
     EXPECT_LT(waited, std::chrono::milliseconds(kDeadlineMs * 5));
     EXPECT_LE(silent.hostCalls.load(), static_cast<int>(kLookupThreads));
     char text[kHostTextSize];
-    EXPECT_STREQ(names.FormatHostName(list[999].bytes[0] | list[999].bytes[3] << 24, 5, text, sizeof text), "*");
+    EXPECT_STREQ(names.FormatHostName(list[999], 5, text, sizeof text), "*");
 
     // A stop request ends the wait at once; the lookups under way are not asked again.
     int asked = 0;
@@ -189,18 +173,15 @@ TEST(ConnectionLine, OwnerTableRowsOfEveryKindToLines) {
     service.hosts = {{0x0B00000B, "remote.example"}};
     ConnectionNames names(service.ops, "myhost");
     Owners owners;
-    const uint8_t loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    const uint8_t doc[16] = {0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7};
-    Tcp6OwnerRow tcp6[2] = {{{}, 0, 0x1900, {}, 0, 0xD204, 5, 46}, {{}, 9, 0x5000, {}, 0, 0, 2, 0}};
-    std::memcpy(tcp6[0].localAddress, loopback, 16);
-    std::memcpy(tcp6[0].remoteAddress, doc, 16);
+    const Ipv6Bytes loopback{0, 0, 0, 0, 0, 0, 0, 1}, doc{0x2001, 0xDB8, 0, 0, 0, 0, 0, 7};
+    Tcp6OwnerRow tcp6 = {{}, 0, 0x1900, {}, 0, 0xD204, 5, 46};
+    std::memcpy(tcp6.localAddress, loopback.bytes, 16);
+    std::memcpy(tcp6.remoteAddress, doc.bytes, 16);
     Udp6OwnerRow udp6 = {{}, 0, 0x3500, 47};
-    std::memcpy(udp6.localAddress, doc, 16);
+    std::memcpy(udp6.localAddress, doc.bytes, 16);
     TableBlock tcp = TcpTable({{5, 0x0100007F, 0x1900, 0x0B00000B, 0xD204, 44}, {2, 0, 0x5000, 0, 0, 0}});
     TableBlock udp = UdpTable({{0, 0x3500, 44}});
-    TableBlock tcp6Table = MakeTable(std::vector<Tcp6OwnerRow>(tcp6, tcp6 + 2));
-    TableBlock udp6Table = MakeTable(std::vector<Udp6OwnerRow>{udp6});
-    const std::string service80 = "80 (" + LongServiceName().substr(0, kServiceNameSize - 1) + ")";
+    TableBlock tcp6Table = MakeTable(std::vector<Tcp6OwnerRow>{tcp6}), udp6Table = MakeTable(std::vector<Udp6OwnerRow>{udp6});
 
     // The addresses whose names the rows show (not the remote side of a listening row),
     // looked up before the lines are written, as a report does: a name not looked up
@@ -210,12 +191,13 @@ TEST(ConnectionLine, OwnerTableRowsOfEveryKindToLines) {
     CollectHostAddresses(tcp6Table.block.data(), kConnectionTcp6, &addresses);
     CollectHostAddresses(udp6Table.block.data(), kConnectionUdp6, &addresses);
     CollectHostAddresses(nullptr, kConnectionUdp, &addresses);
-    ASSERT_EQ(addresses.size(), 7u);
+    ASSERT_EQ(addresses.size(), 6u);
     EXPECT_EQ(addresses[1].bytes[0], 11);
-    EXPECT_EQ(addresses[6].family, kFamilyIpv6);
-    EXPECT_EQ(addresses[6].bytes[15], 7);
+    EXPECT_EQ(addresses[5].family, kFamilyIpv6);
+    EXPECT_EQ(addresses[5].bytes[15], 7);
     EXPECT_EQ(names.Resolve(addresses.data(), addresses.size(), nullptr, nullptr), 0u);
 
+    const std::string service80 = "80 (" + LongServiceName().substr(0, kServiceNameSize - 1) + ")";
     const struct {
         const TableBlock& table;
         ConnectionKind kind;
@@ -229,17 +211,14 @@ TEST(ConnectionLine, OwnerTableRowsOfEveryKindToLines) {
         {udp, kConnectionUdp, 0, 44, "2c910901|UDP|myhost|0.0.0.0|53|*|*|*|*|C:\\APP44.EXE|details of C:\\APP44.EXE for 44\r\n"},
         {tcp6Table, kConnectionTcp6, 0, 0,
          "2c910901|TCP6|myhost|::1|25 (smtp)|*|2001:db8::7|1234|ESTABLISHED|C:\\APP46.EXE|details of C:\\APP46.EXE for 46\r\n"},
-        {tcp6Table, kConnectionTcp6, 1, 0, "2c910901|TCP6|myhost|::|" + service80 + "|*|*|*|LISTENING|???|details of  for 0\r\n"},
         {udp6Table, kConnectionUdp6, 0, 47,
          "2c910901|UDP6|*|2001:db8::7|53|*|*|*|*|C:\\APP47.EXE|details of C:\\APP47.EXE for 47\r\n"},
         {tcp, kConnectionTcp, 0, 45, ""},
-        {tcp6Table, kConnectionTcp6, 1, 44, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         MemoryStream out;
-        const ConnectionRow row = ConnectionRowAt(c.table.block.data(), c.kind, c.index);
-        EXPECT_TRUE(WriteConnectionLine(names, owners.ops, nullptr, out.stream, row, c.filter));
+        EXPECT_TRUE(WriteConnectionLine(names, owners.ops, nullptr, out.stream, ConnectionRowAt(c.table.block.data(), c.kind, c.index), c.filter));
         EXPECT_EQ(out.Text(), c.line);
     }
     EXPECT_FALSE(WriteConnectionLine(names, owners.ops, nullptr, nullptr, ConnectionRowAt(udp.block.data(), kConnectionUdp, 0), 0));

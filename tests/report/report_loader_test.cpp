@@ -26,10 +26,7 @@ std::string Connection(const std::string& port, const std::string& app) {
 }
 
 TEST(LoadReportLines, PlacesItemsAsTheirCodesSay) {
-    const struct {
-        const char* name;
-        std::string file, tree, records;
-    } rows[] = {
+    const struct { const char* name; std::string file, tree, records; } rows[] = {
         {"depth and children flags",
          kSys + Heading("PROCESS") + Process("a.exe") + Module("C:\\a.exe") + Module("C:\\k.dll") + "--------|\n" +
              Process("b.exe") + Module("C:\\b.exe") + Heading("RUN") + "00004009|HKLM\n00004002|x.exe\n"

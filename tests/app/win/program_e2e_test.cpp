@@ -1,18 +1,23 @@
-// The real korvane.exe from start to exit: the live tree with a child process the test
-// started, the panel, the locked-module search, Save, loading the saved report, and
-// Refresh after the child has ended.
+// The real korvane.exe in one run from start to exit, with three child processes that
+// hold a DLL, sockets and a run-key entry that this test made: window sizes, the live
+// tree and its panel, the locked-module search, ending two of the children, Refresh, the
+// connections dialog, Save (twice into one file, the second time by Enter), loading the
+// saved report, the autorun view and File > Exit.
 #include <gtest/gtest.h>
 
-#include <windows.h>
+#include "tests/net/win/connections_windows.h"
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/support/probe_test_util.h"
+#include "inspect/win/processes_win.h"
+#include "net/win/connections_dialog.h"
+#include "tests/support/autorun_plant.h"
 #include "tests/support/korvane_program.h"
+#include "tests/support/layout_checks.h"
+#include "tests/support/probe_test_util.h"
 
 namespace {
 
@@ -24,6 +29,7 @@ std::wstring Wide(const std::string& text) {
     wide.resize(MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size())) - 1);
     return wide;
 }
+std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 std::wstring Lower(std::wstring text) {
     CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
@@ -36,212 +42,19 @@ std::wstring Hex(uint64_t number) {
     return text;
 }
 
-// A version string of a file as the system reads it; "" when it has none.
-std::wstring VersionString(const std::string& path, const wchar_t* name) {
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(Wide(path).c_str(), &ignored);
-    std::vector<char> block(size);
-    if (!size || !GetFileVersionInfoW(Wide(path).c_str(), 0, size, block.data())) return L"";
-    struct { WORD language, codePage; }* translation = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) ||
-        length < 4) {
-        return L"";
-    }
-    wchar_t query[128];
-    std::swprintf(query, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language, translation->codePage, name);
-    wchar_t* value = nullptr;
-    return VerQueryValueW(block.data(), query, reinterpret_cast<void**>(&value), &length) && value ? value : L"";
+// How often text occurs in a file's bytes.
+size_t Count(const std::string& bytes, const std::string& text) {
+    size_t n = 0;
+    for (size_t at = bytes.find(text); at != std::string::npos; at = bytes.find(text, at + 1)) ++n;
+    return n;
 }
 
-std::vector<std::string> ReadLines(const std::string& path, bool* allCrLf) {
-    std::ostringstream bytes;
-    bytes << std::ifstream(path, std::ios::binary).rdbuf();
-    const std::string text = bytes.str();
-    std::vector<std::string> lines;
-    *allCrLf = !text.empty();
-    for (size_t start = 0; start < text.size();) {
-        const size_t end = text.find('\n', start);
-        if (end == std::string::npos || end == start || text[end - 1] != '\r') *allCrLf = false;
-        if (end == std::string::npos) break;
-        lines.push_back(text.substr(start, end - start - (end > start && text[end - 1] == '\r' ? 1 : 0)));
-        start = end + 1;
-    }
-    return lines;
-}
-
-bool Contains(const std::vector<std::string>& lines, const std::string& line) {
-    for (const std::string& l : lines) {
-        if (l == line) return true;
-    }
-    return false;
-}
-
-// Every item of the tree with its state image, as text, for failure messages.
-std::wstring MarkedItems(const KorvaneProgram& program) {
-    std::wstring marked;
-    for (HTREEITEM process : program.Children(nullptr)) {
-        if (program.StateImage(process)) marked += program.Read(process).text + L" ";
-        for (HTREEITEM module : program.Children(process)) {
-            if (program.StateImage(module)) marked += program.Read(module).text + L" ";
-        }
-    }
-    return marked;
-}
-
-TEST(ProgramEndToEnd, LiveTreePanelSearchSaveLoadAndRefresh) {
-    testutil::Watchdog watchdog(240000);
-    ChildProcess child;
-    ASSERT_TRUE(child.Start());
-    const std::wstring dllPath = Wide(probetest::SystemFile(probetest::kChildDll));
-    const std::wstring upperDll = Wide(probetest::Upper(probetest::SystemFile(probetest::kChildDll)));
-
-    KorvaneProgram program;
-    ASSERT_TRUE(program.Start());
-    EXPECT_TRUE(program.sawProgress) << "the start-up build ran without its progress dialog";
-    EXPECT_TRUE(program.startupMessages.empty()) << "start-up said: " << std::string(program.startupMessages[0].begin(), program.startupMessages[0].end());
-
-    // The live tree: this program with its image among its modules, and the child with its DLL.
-    HTREEITEM self = nullptr, childItem = nullptr;
+HTREEITEM ItemOf(const KorvaneProgram& program, uint32_t processId) {
     for (HTREEITEM item : program.Children(nullptr)) {
-        const KorvaneProgram::Item read = program.Read(item);
-        EXPECT_TRUE(read.hasChildren);
-        if (static_cast<DWORD>(read.data) == program.Id()) self = item;
-        if (static_cast<DWORD>(read.data) == child.Id()) childItem = item;
+        if (static_cast<uint32_t>(program.Read(item).data) == processId) return item;
     }
-    ASSERT_NE(self, nullptr) << "korvane.exe is not in its own tree";
-    ASSERT_NE(childItem, nullptr) << "the child process is not in the tree";
-    EXPECT_EQ(program.Read(self).text, L"korvane.exe");
-    EXPECT_EQ(program.Read(childItem).text, L"processes_helper.exe");
-    HTREEITEM selfImage = nullptr;
-    for (HTREEITEM module : program.Children(self)) {
-        if (Lower(program.Read(module).text).find(L"\\korvane.exe") != std::wstring::npos) selfImage = module;
-    }
-    EXPECT_NE(selfImage, nullptr) << "korvane.exe's own image is not among its modules";
-    HTREEITEM dllItem = program.Find(childItem, upperDll);
-    ASSERT_NE(dllItem, nullptr) << "the child's DLL is not among its modules";
-
-    // The panel: the child's ID and path, then the DLL's handle, path and version texts.
-    program.Select(childItem);
-    EXPECT_EQ(program.Field(IDC_FIELD_1031), Hex(child.Id()));
-    EXPECT_EQ(program.Field(IDC_FIELD_1038), Lower(Wide(child.Path())));
-    program.Expand(childItem);
-    dllItem = program.Find(childItem, upperDll);
-    ASSERT_NE(dllItem, nullptr);
-    program.Select(dllItem);
-    EXPECT_EQ(program.Field(IDC_FIELD_1031), Hex(static_cast<uintptr_t>(program.Read(dllItem).data)));
-    EXPECT_EQ(program.Field(IDC_FIELD_1038), Lower(dllPath));
-    const std::wstring fileVersion = VersionString(probetest::SystemFile(probetest::kChildDll), L"FileVersion");
-    EXPECT_FALSE(fileVersion.empty());
-    EXPECT_EQ(program.Field(IDC_FIELD_1033), fileVersion);
-    EXPECT_EQ(program.Field(IDC_FIELD_1032), VersionString(probetest::SystemFile(probetest::kChildDll), L"ProductVersion"));
-    EXPECT_NE(program.Field(IDC_FIELD_1034), L"?");
-
-    // The locked-module search marks exactly the child (expanded: 2) and its DLL (3).
-    program.Post(IDC_LOCKED_DLL);
-    HWND search = program.WaitForDialog();
-    ASSERT_NE(search, nullptr);
-    EXPECT_EQ(testutil::WindowText(search), L"搜索被锁定的进程模块");
-    SetDlgItemTextW(search, IDC_DLL_NAME, dllPath.c_str());
-    PostMessageW(search, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    ASSERT_TRUE(program.WaitIdle());
-    EXPECT_EQ(program.StateImage(childItem), 2u);
-    EXPECT_EQ(program.StateImage(dllItem), 3u);
-    EXPECT_EQ(MarkedItems(program), L"processes_helper.exe " + upperDll + L" ");
-
-    // Save: the report holds the system line, the process section with the child, CR LF lines.
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    const std::string reportPath = std::string(folder) + "korvane_e2e.log";
-    DeleteFileA(reportPath.c_str());
-    ASSERT_TRUE(program.SaveReport(Wide(reportPath)));
-    bool crLf = false;
-    const std::vector<std::string> lines = ReadLines(reportPath, &crLf);
-    EXPECT_TRUE(crLf) << "a line does not end in CR LF";
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0].compare(0, 9, "1c004000|"), 0) << lines[0];
-    char processLine[128];
-    std::snprintf(processLine, sizeof processLine, "04008019|PROCESS|processes_helper.exe|%lx||||||",
-                  static_cast<unsigned long>(child.Id()));
-    EXPECT_TRUE(Contains(lines, "00004008|PROCESS"));
-    EXPECT_TRUE(Contains(lines, processLine)) << processLine;
-    EXPECT_TRUE(Contains(lines, "00004008|TCP/IP PORTS"));
-    EXPECT_EQ(lines.back(), "--------|");
-
-    // Load report: the same report in the tree, each record in the panel.
-    ASSERT_TRUE(program.LoadReport(Wide(reportPath)));
-    const std::vector<HTREEITEM> top = program.Children(nullptr);
-    ASSERT_GE(top.size(), 3u);
-    program.Select(top[0]);
-    const std::wstring os = program.Field(IDC_FIELD_1031);
-    EXPECT_EQ(Wide(lines[0].substr(9, lines[0].find('|', 9) - 9)), program.Read(top[0]).text);
-    EXPECT_EQ(os, program.Read(top[0]).text);
-    EXPECT_FALSE(program.Field(IDC_FIELD_1032).empty());
-    HTREEITEM processes = program.Find(nullptr, L"PROCESS");
-    ASSERT_NE(processes, nullptr);
-    HTREEITEM loadedChild = program.Find(processes, L"processes_helper.exe");
-    ASSERT_NE(loadedChild, nullptr);
-    program.Select(loadedChild);
-    EXPECT_EQ(program.Field(IDC_FIELD_1031), Hex(child.Id()));
-    program.Expand(loadedChild);
-    // Module lines carry the path as the system reports it, not upper-cased.
-    HTREEITEM loadedDll = nullptr;
-    for (HTREEITEM item : program.Children(loadedChild)) {
-        if (Lower(program.Read(item).text) == Lower(dllPath)) loadedDll = item;
-    }
-    ASSERT_NE(loadedDll, nullptr);
-    program.Select(loadedDll);
-    EXPECT_EQ(program.Field(IDC_FIELD_1038), Lower(dllPath));
-    EXPECT_EQ(program.Field(IDC_FIELD_1033), fileVersion);
-    program.Select(processes);  // a heading shows the report's system
-    EXPECT_EQ(program.Field(IDC_FIELD_1031), os);
-
-    // Back to the live tree; Refresh after the child ended: its selection is gone with it,
-    // while a module of a running process stays selected.
-    program.Post(ID_VIEW_PROCESS_TREE);
-    ASSERT_TRUE(program.WaitIdle());
-    HTREEITEM liveChild = nullptr;
-    for (HTREEITEM item : program.Children(nullptr)) {
-        if (static_cast<DWORD>(program.Read(item).data) == child.Id()) liveChild = item;
-    }
-    ASSERT_NE(liveChild, nullptr);
-    program.Select(liveChild);
-    child.End();
-    program.Post(IDC_REFRESH);
-    ASSERT_TRUE(program.WaitIdle());
-    // The job names no item; the tree control itself selects its first item when it
-    // gets the focus back without a selection.
-    const HTREEITEM afterEnd = program.Selected();
-    EXPECT_TRUE(afterEnd == nullptr || afterEnd == program.Root()) << "an item was chosen for a process that has ended";
-    for (HTREEITEM item : program.Children(nullptr)) EXPECT_NE(static_cast<DWORD>(program.Read(item).data), child.Id());
-
-    HTREEITEM ownProcess = nullptr;
-    for (HTREEITEM item : program.Children(nullptr)) {
-        if (static_cast<DWORD>(program.Read(item).data) == program.Id()) ownProcess = item;
-    }
-    ASSERT_NE(ownProcess, nullptr);
-    program.Expand(ownProcess);
-    const std::vector<HTREEITEM> ownModules = program.Children(ownProcess);
-    ASSERT_GE(ownModules.size(), 2u);
-    const KorvaneProgram::Item module = program.Read(ownModules[1]);
-    program.Select(ownModules[1]);
-    program.Post(IDC_REFRESH);
-    ASSERT_TRUE(program.WaitIdle());
-    HTREEITEM reselected = program.Selected();
-    ASSERT_NE(reselected, nullptr);
-    EXPECT_EQ(program.Read(reselected).data, module.data);
-    EXPECT_EQ(program.Read(reselected).text, module.text);
-    EXPECT_EQ(static_cast<DWORD>(program.Read(program.Parent(reselected)).data), program.Id());
-
-    EXPECT_TRUE(program.Close()) << "korvane.exe did not exit cleanly";
-    DeleteFileA(reportPath.c_str());
+    return nullptr;
 }
-
-}  // namespace
-
-#include "tests/support/autorun_plant.h"
-
-namespace {
 
 // Depth-first: the first item below parent (null: the whole tree) whose text starts with prefix.
 HTREEITEM FindByPrefix(const KorvaneProgram& program, HTREEITEM parent, const std::wstring& prefix) {
@@ -252,28 +65,269 @@ HTREEITEM FindByPrefix(const KorvaneProgram& program, HTREEITEM parent, const st
     return nullptr;
 }
 
-// "检查启动项" shows a run-key entry planted for the test, with its file's details in the panel.
-TEST(ProgramEndToEnd, AutorunViewShowsAPlantedRunEntry) {
-    testutil::Watchdog watchdog(180000);
-    const std::string helper = probetest::OwnPath().substr(0, probetest::OwnPath().find_last_of('\\') + 1) +
-                               "processes_helper.exe";
-    const std::string name = "KorvaneE2e" + planttest::UniqueSuffix();
+TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
+    testutil::Watchdog watchdog(280000);
+    ChildProcess a, b, c;
+    ASSERT_TRUE(a.Start() && b.Start() && c.Start());
+    conntest::OpenSockets sockets;
+    ASSERT_TRUE(sockets.Ok());
+    const std::string dll = probetest::SystemFile(probetest::kChildDll), helper = ChildProcess::Path();
+    const std::wstring upperDll = Wide(probetest::Upper(dll));
+    const std::string runName = "KorvaneE2e" + planttest::UniqueSuffix();
     planttest::RegistryPlant plant;
-    ASSERT_TRUE(plant.Value(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", name,
+    ASSERT_TRUE(plant.Value(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", runName,
                             "\"" + helper + "\" -x"));
+
     KorvaneProgram program;
-    ASSERT_TRUE(program.Start());
+    ASSERT_TRUE(program.Start()) << "exit code " << std::hex << program.exitCode;
+    EXPECT_TRUE(program.sawProgress) << "the start-up build ran without its progress dialog";
+    EXPECT_TRUE(program.startupMessages.empty());
+    EXPECT_EQ(program.Selected(), program.Root());
+
+    // Sizes: narrow, the controls stay whole and the buttons narrow together; the window
+    // never gets smaller than 640 x 400; minimised, nothing moves.
+    HWND main = program.Main(), tree = GetDlgItem(main, IDC_TREE);
+    auto width = [main](int id) {
+        const RECT r = testutil::ClientRectOf(main, GetDlgItem(main, id));
+        return r.right - r.left;
+    };
+    RECT start, client, treeAt[2];
+    GetWindowRect(main, &start);
+    GetClientRect(main, &client);
+    long helpWidth[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        SetWindowPos(main, nullptr, 0, 0, (i ? 660 : 1100) + start.right - start.left - client.right,
+                     600 + start.bottom - start.top - client.bottom, SWP_NOMOVE | SWP_NOZORDER);
+        EXPECT_EQ(testutil::LayoutFaults(main), "") << i;
+        helpWidth[i] = width(ID_HELP);
+        for (int id : {IDCANCEL, IDC_SAVE, IDC_REFRESH}) EXPECT_EQ(width(id), helpWidth[i]) << id;
+    }
+    EXPECT_LT(helpWidth[1], helpWidth[0]);
+    SetWindowPos(main, nullptr, 0, 0, 300, 200, SWP_NOMOVE | SWP_NOZORDER);
+    RECT smallest;
+    GetWindowRect(main, &smallest);
+    EXPECT_EQ(smallest.right - smallest.left, 640);
+    EXPECT_EQ(smallest.bottom - smallest.top, 400);
+    treeAt[0] = testutil::ClientRectOf(main, tree);
+    ShowWindow(main, SW_MINIMIZE);
+    treeAt[1] = testutil::ClientRectOf(main, tree);
+    ShowWindow(main, SW_RESTORE);
+    EXPECT_TRUE(EqualRect(&treeAt[0], &treeAt[1]));
+    SetWindowPos(main, nullptr, 0, 0, start.right - start.left, start.bottom - start.top, SWP_NOMOVE | SWP_NOZORDER);
+
+    // The live tree: korvane.exe with its own image among its modules, each child with the DLL.
+    HTREEITEM self = ItemOf(program, program.Id()), itemA = ItemOf(program, a.Id()), itemB = ItemOf(program, b.Id());
+    ASSERT_TRUE(self && itemA && itemB && ItemOf(program, c.Id()));
+    EXPECT_EQ(program.Read(self).text, L"korvane.exe");
+    EXPECT_EQ(program.Read(itemA).text, L"processes_helper.exe");
+    bool ownImage = false;
+    for (HTREEITEM m : program.Children(self)) ownImage |= Lower(program.Read(m).text).find(L"\\korvane.exe") != std::wstring::npos;
+    EXPECT_TRUE(ownImage) << "korvane.exe's own image is not among its modules";
+
+    // The panel: a child's ID and path, then its DLL's handle, path, version and size.
+    program.Select(itemA);
+    EXPECT_EQ(program.Field(IDC_FIELD_1031), Hex(a.Id()));
+    EXPECT_EQ(program.Field(IDC_FIELD_1038), Lower(Wide(helper)));
+    program.Expand(itemA);
+    HTREEITEM dllA = program.Find(itemA, upperDll);
+    ASSERT_NE(dllA, nullptr) << "the child's DLL is not among its modules";
+    program.Select(dllA);
+    EXPECT_EQ(program.Field(IDC_FIELD_1031), Hex(static_cast<uintptr_t>(program.Read(dllA).data)));
+    EXPECT_EQ(program.Field(IDC_FIELD_1038), Lower(Wide(dll)));
+    const std::wstring version = program.Field(IDC_FIELD_1033);  // the loaded report must show it too
+    EXPECT_FALSE(version.empty());
+    EXPECT_NE(program.Field(IDC_FIELD_1034), L"?");
+
+    // The locked-module search marks the holders (expanded 2, collapsed 1) and the DLL (3).
+    program.Post(IDC_LOCKED_DLL);
+    HWND search = program.WaitForDialog();
+    ASSERT_NE(search, nullptr);
+    SetDlgItemTextW(search, IDC_DLL_NAME, Wide(dll).c_str());
+    PostMessageW(search, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    ASSERT_TRUE(program.WaitIdle());
+    EXPECT_EQ(program.StateImage(itemA), 2u);
+    EXPECT_EQ(program.StateImage(itemB), 1u);
+    EXPECT_EQ(program.StateImage(self), 0u);
+    for (HTREEITEM module : program.Children(itemA)) EXPECT_EQ(program.StateImage(module), module == dllA ? 3u : 0u);
+
+    // Ending: A by its DLL's item (expanded, 2 becomes 6), B by its own item (collapsed,
+    // 1 becomes 5); the DLL becomes 7 and every other module 4.
+    const struct {
+        const ChildProcess* child;
+        HTREEITEM item, selected;
+        UINT gone;
+    } ends[] = {{&a, itemA, dllA, 6}, {&b, itemB, itemB, 5}};
+    for (const auto& end : ends) {
+        program.Select(end.selected);
+        program.Post(ID_EDIT_END_PROCESS);
+        ASSERT_TRUE(program.WaitIdle());
+        EXPECT_FALSE(CanOpenProcess(end.child->Id()));
+        EXPECT_EQ(program.StateImage(end.item), end.gone);
+        for (HTREEITEM module : program.Children(end.item)) {
+            EXPECT_EQ(program.StateImage(module), program.Read(module).text == upperDll ? 7u : 4u);
+        }
+    }
+
+    // Refresh with an ended process selected: it is gone and nothing is chosen for it
+    // (the tree selects its first item itself when it gets the focus back); with a module
+    // of a running process selected: the same module again.
+    program.Post(IDC_REFRESH);
+    ASSERT_TRUE(program.WaitIdle());
+    EXPECT_TRUE(program.Selected() == nullptr || program.Selected() == program.Root());
+    EXPECT_FALSE(ItemOf(program, a.Id()) || ItemOf(program, b.Id()));
+    self = ItemOf(program, program.Id());
+    ASSERT_NE(self, nullptr);
+    program.Expand(self);
+    const std::vector<HTREEITEM> ownModules = program.Children(self);
+    ASSERT_GE(ownModules.size(), 2u);
+    const KorvaneProgram::Item module = program.Read(ownModules[1]);
+    program.Select(ownModules[1]);
+    program.Post(IDC_REFRESH);
+    ASSERT_TRUE(program.WaitIdle());
+    ASSERT_NE(program.Selected(), nullptr);
+    EXPECT_EQ(program.Read(program.Selected()).data, module.data);
+    EXPECT_EQ(program.Read(program.Selected()).text, module.text);
+    EXPECT_EQ(static_cast<DWORD>(program.Read(program.Parent(program.Selected())).data), program.Id());
+
+    // The connections dialog: its columns in order, Save greyed; Check lists the test's
+    // sockets (loopback addresses show the machine's name) and widens columns but never
+    // narrows one; a second Check replaces the rows, a stopped one leaves none; the list
+    // follows the dialog maximised and restored.
+    program.Post(ID_VIEW_CONNECTIONS);
+    HWND dialog = testutil::WaitForProcessWindow(program.Id(), L"检查活动连接", 20000, 20);
+    ASSERT_NE(dialog, nullptr);
+    HWND list = GetDlgItem(dialog, IDC_CONNECTIONS_LIST);
+    auto check = [&] {
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_CONNECTIONS_CHECK, BN_CLICKED), 0);
+        for (DWORD t = GetTickCount(); IsWindowEnabled(dialog) && GetTickCount() - t < 10000;) Sleep(10);
+        for (DWORD t = GetTickCount(); !IsWindowEnabled(dialog) && GetTickCount() - t < 30000;) Sleep(20);
+        return conntest::ListTexts(program.Process(), list, 9);
+    };
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_CONNECTIONS_SAVE)));
+    int widths[9];
+    for (int i = 0; i < 9; ++i) widths[i] = ListView_GetColumnWidth(list, i);
+    const auto rows = check();
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0], std::vector<std::wstring>(kConnectionColumnHeaders, kConnectionColumnHeaders + 9));
+    for (int i = 0; i < 9; ++i) EXPECT_GE(ListView_GetColumnWidth(list, i), widths[i]) << "column " << i;
+    EXPECT_EQ(check().size(), rows.size());
+    {
+        probetest::StopRequest stop;
+        EXPECT_EQ(check().size(), 1u);
+    }
+    RECT dialogClient[2], listAt[3];
+    const WPARAM sizes[3] = {0, SC_MAXIMIZE, SC_RESTORE};
+    for (int i = 0; i < 3; ++i) {
+        if (sizes[i]) SendMessageW(dialog, WM_SYSCOMMAND, sizes[i], 0);
+        EXPECT_EQ(testutil::LayoutFaults(dialog), "") << i;
+        listAt[i] = testutil::ClientRectOf(dialog, list);
+        if (i == 2) break;
+        GetClientRect(dialog, &dialogClient[i]);
+        EXPECT_EQ(listAt[i].right, dialogClient[i].right);
+    }
+    EXPECT_GT(dialogClient[1].right, dialogClient[0].right);
+    EXPECT_TRUE(EqualRect(&listAt[0], &listAt[2]));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    ASSERT_TRUE(program.WaitIdle());
+    const auto* tcp = conntest::FindRow(rows, L"TCP", sockets.tcpPort);
+    const auto* udp = conntest::FindRow(rows, L"UDP", sockets.udpPort);
+    const auto* tcp6 = conntest::FindRow(rows, L"TCP6", sockets.tcp6Port);
+    ASSERT_TRUE(tcp && udp && tcp6) << rows.size() << " rows";
+    char hostName[256] = {};
+    gethostname(hostName, sizeof hostName);
+    const std::wstring host = Wide(hostName), tcpPort = (*tcp)[3], udpPort = (*udp)[3], tcp6Port = (*tcp6)[3];
+    EXPECT_EQ(*tcp, (std::vector<std::wstring>{L"TCP", host, L"127.0.0.1", tcpPort, L"*", L"*", L"*", L"LISTENING", L"???"}));
+    EXPECT_EQ(*udp, (std::vector<std::wstring>{L"UDP", host, L"127.0.0.1", udpPort, L"*", L"*", L"*", L"*", L"???"}));
+    EXPECT_EQ(*tcp6, (std::vector<std::wstring>{L"TCP6", host, L"::1", tcp6Port, L"*", L"*", L"*", L"LISTENING", L"???"}));
+
+    // Save twice into one file, the second time by Enter (Save is the default button),
+    // which confirms naming the existing file: two whole reports, CR LF lines, and no
+    // temporary report left behind.
+    const std::string temp = planttest::TempFolder(), reportPath = temp + "korvane_e2e.log";
+    DeleteFileA(reportPath.c_str());
+    ASSERT_TRUE(program.SaveReport(Wide(reportPath)));
+    EXPECT_EQ(GetFileAttributesA((temp + "~korvane.tmp").c_str()), INVALID_FILE_ATTRIBUTES) << "temporary report left";
+    PostMessageW(tree, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    HWND saveAs = program.WaitForDialog(60000);
+    ASSERT_NE(saveAs, nullptr) << "Enter did not start Save";
+    KorvaneProgram::AnswerFileDialog(saveAs, Wide(reportPath));
+    HWND replace = nullptr;
+    for (DWORD t = GetTickCount(); !replace && GetTickCount() - t < 20000; Sleep(20)) {
+        for (HWND w : program.Dialogs()) replace = GetDlgItem(w, IDYES) ? w : replace;
+    }
+    ASSERT_NE(replace, nullptr);
+    PostMessageW(replace, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+    ASSERT_TRUE(program.WaitIdle());
+    std::ostringstream saved;
+    saved << std::ifstream(reportPath, std::ios::binary).rdbuf();
+    const std::string report = saved.str();
+    EXPECT_EQ(Count(report, "\n"), Count(report, "\r\n")) << "a line does not end in CR LF";
+    EXPECT_EQ(report.substr(report.size() - 11), "--------|\r\n");
+    EXPECT_EQ(report.find("1c004000|"), 0u);
+    EXPECT_EQ(Count(report, "\n1c004000|"), 1u) << "the second report did not follow the first";
+    EXPECT_EQ(Count(report, runName + " = "), 2u) << "no autorun section";
+    EXPECT_EQ(Count(report, "\n04008019|PROCESS|processes_helper.exe|" + Ascii(Hex(c.Id())) + "||||||\r\n"), 2u);
+    const std::string tail = "|*|*|*|LISTENING|???|";
+    EXPECT_EQ(Count(report, "\n2c910901|TCP|" + std::string(hostName) + "|127.0.0.1|" + Ascii(tcpPort) + tail), 2u);
+    EXPECT_EQ(Count(report, "\n2c910901|UDP|" + std::string(hostName) + "|127.0.0.1|" + Ascii(udpPort) + "|*|*|*|*|???|"), 2u);
+    EXPECT_EQ(Count(report, "\n2c910901|TCP6|" + std::string(hostName) + "|::1|" + Ascii(tcp6Port) + tail), 2u);
+
+    // The saved report loaded: each record in the panel.
+    ASSERT_TRUE(program.LoadReport(Wide(reportPath)));
+    DeleteFileA(reportPath.c_str());
+    const std::wstring os = Wide(report.substr(9, report.find('|', 9) - 9));
+    EXPECT_EQ(program.Read(program.Root()).text, os);
+    EXPECT_EQ(program.Field(IDC_FIELD_1031), os);  // the first item is selected
+    HTREEITEM processes = program.Find(nullptr, L"PROCESS");
+    ASSERT_NE(processes, nullptr);
+    program.Select(processes);  // a heading shows its report's system
+    EXPECT_EQ(program.Field(IDC_FIELD_1031), os);
+    EXPECT_FALSE(program.Field(IDC_FIELD_1032).empty());
+    HTREEITEM loadedC = program.Find(processes, L"processes_helper.exe");  // A and B have ended
+    ASSERT_NE(loadedC, nullptr);
+    program.Select(loadedC);
+    EXPECT_EQ(program.Field(IDC_FIELD_1031), Hex(c.Id()));
+    program.Expand(loadedC);
+    HTREEITEM loadedDll = nullptr;  // module lines carry the path as the system gives it
+    for (HTREEITEM item : program.Children(loadedC)) {
+        if (Lower(program.Read(item).text) == Lower(Wide(dll))) loadedDll = item;
+    }
+    ASSERT_NE(loadedDll, nullptr);
+    program.Select(loadedDll);
+    EXPECT_EQ(program.Field(IDC_FIELD_1038), Lower(Wide(dll)));
+    EXPECT_EQ(program.Field(IDC_FIELD_1033), version);
+    // Connection rows: under the one "???" application (Wine knows no owners).
+    HTREEITEM ports = program.Find(nullptr, L"TCP/IP PORTS");
+    ASSERT_NE(ports, nullptr);
+    const std::vector<HTREEITEM> applications = program.Children(ports);
+    ASSERT_EQ(applications.size(), 1u);
+    EXPECT_EQ(program.Read(applications[0]).text, L"???");
+    HTREEITEM tcpItem = program.Find(applications[0], tcpPort);
+    ASSERT_TRUE(tcpItem && program.Find(applications[0], tcp6Port) && program.Find(applications[0], udpPort));
+    program.Select(tcpItem);
+    EXPECT_EQ(program.Field(IDC_FIELD_1031), L"TCP");
+    EXPECT_EQ(program.Field(IDC_FIELD_1032), host);
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(main, IDC_FIELD_1032)));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(main, IDC_FIELD_1037)));
+    EXPECT_EQ(program.Field(IDC_FIELD_1070), L"127.0.0.1");
+    EXPECT_EQ(program.Field(IDC_FIELD_1071), tcpPort);
+    EXPECT_EQ(program.Field(IDC_FIELD_1038), L"listening");  // the field shows lower case
+
+    // The autorun view shows the planted run entry, its file in the panel.
     program.Post(ID_VIEW_AUTORUN);
     ASSERT_TRUE(program.WaitIdle());
-    HTREEITEM entry = FindByPrefix(program, nullptr, Wide(name + " = "));
+    HTREEITEM entry = FindByPrefix(program, nullptr, Wide(runName + " = "));
     ASSERT_NE(entry, nullptr) << "the planted run value is not in the autorun view";
-    EXPECT_EQ(program.Read(entry).text, Wide(name + " = \"" + helper + "\" -x"));
+    EXPECT_EQ(program.Read(entry).text, Wide(runName + " = \"" + helper + "\" -x"));
     program.Select(entry);
-    EXPECT_EQ(program.Field(IDC_LABEL_1049), L"进程 ID");  // the file-entry layout
+    EXPECT_EQ(program.Field(IDC_LABEL_1049), L"进程 ID");
     EXPECT_EQ(program.Field(IDC_FIELD_1038), Lower(Wide(helper)));
-    EXPECT_EQ(program.Field(IDC_FIELD_1031), L"application does not loaded");
+    EXPECT_EQ(program.Field(IDC_FIELD_1031), Hex(c.Id()));  // the running instance of its file
     EXPECT_NE(program.Field(IDC_FIELD_1034), L"");
-    EXPECT_TRUE(program.Close());
+
+    program.Post(ID_FILE_EXIT);
+    EXPECT_EQ(WaitForSingleObject(program.Process(), 30000), WAIT_OBJECT_0) << "File > Exit did not end the program";
+    EXPECT_TRUE(program.Close()) << "exit code " << std::hex << program.exitCode;
 }
 
 }  // namespace

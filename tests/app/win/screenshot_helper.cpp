@@ -13,37 +13,30 @@
 
 namespace {
 
-// The window's pixels as they are on the screen, as a 24-bit BMP file.
+// The window's pixels as they are on the screen (a maximised window reaches past the
+// screen by its frame: only what shows is taken), as a 24-bit BMP file.
 bool Capture(HWND window, const std::string& path) {
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Sleep(500);
-    // A maximised window reaches past the screen by its frame: only what shows is taken.
     RECT r = {}, shown = {};
     GetWindowRect(window, &r);
     const RECT screenRect = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     if (!IntersectRect(&shown, &r, &screenRect)) return false;
-    r = shown;
-    const int width = r.right - r.left, height = r.bottom - r.top;
+    const int width = shown.right - shown.left, height = shown.bottom - shown.top;
     const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
     BITMAPINFOHEADER info = {sizeof info, width, height, 1, 24, BI_RGB, stride * height, 0, 0, 0, 0};
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
+    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (memory && bitmap) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        ok = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != FALSE;
-        SelectObject(memory, old);
-    }
+    HGDIOBJ old = memory && bitmap ? SelectObject(memory, bitmap) : nullptr;
+    bool ok = old && BitBlt(memory, 0, 0, width, height, screen, shown.left, shown.top, SRCCOPY);
+    if (old) SelectObject(memory, old);
+    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info;
+    const BITMAPFILEHEADER header = {0x4D42, offset + info.biSizeImage, 0, 0, offset};
     FILE* file = ok ? std::fopen(path.c_str(), "wb") : nullptr;
-    if (file) {
-        const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info;
-        const BITMAPFILEHEADER header = {0x4D42, offset + info.biSizeImage, 0, 0, offset};
-        ok = std::fwrite(&header, sizeof header, 1, file) == 1 && std::fwrite(&info, sizeof info, 1, file) == 1 &&
-             std::fwrite(bits, info.biSizeImage, 1, file) == 1;
-        ok = std::fclose(file) == 0 && ok;
-    }
+    ok = file && std::fwrite(&header, sizeof header, 1, file) == 1 && std::fwrite(&info, sizeof info, 1, file) == 1 &&
+         std::fwrite(bits, info.biSizeImage, 1, file) == 1;
+    if (file) ok = std::fclose(file) == 0 && ok;
     if (bitmap) DeleteObject(bitmap);
     if (memory) DeleteDC(memory);
     ReleaseDC(nullptr, screen);

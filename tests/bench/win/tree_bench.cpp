@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,13 +38,12 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
+constexpr int kRounds = 5;
 JobOperation g_timedOperation = nullptr;
 double g_operationMs = 0;
-int g_rounds = 5;
 size_t g_reportLines = 50000;
 
-// Runs a job of the kind behind the real progress dialog and returns how long its
-// operation took.
+// Runs a job of the kind behind the real progress dialog; how long its operation took.
 double TimeJob(uint32_t kind, void* params, SystemProbe* probe) {
     auto* w = static_cast<WorkerJob*>(std::calloc(1, sizeof(WorkerJob)));
     uint8_t view = 0;
@@ -64,6 +64,7 @@ double TimeJob(uint32_t kind, void* params, SystemProbe* probe) {
     return g_operationMs;
 }
 
+// count plain insertions, 20 to a parent, with the tree's drawing off.
 double InsertPlainItems(HWND tree, size_t count) {
     TreeView_DeleteAllItems(tree);
     const double start = Now();
@@ -85,21 +86,18 @@ double InsertPlainItems(HWND tree, size_t count) {
     return ms;
 }
 
-// One ToolHelp process snapshot and one module snapshot per process, walked whole;
-// *items receives the processes plus modules seen.
-double RawSnapshots(size_t* items) {
+// One ToolHelp process snapshot and one module snapshot per process, walked whole.
+double RawSnapshots() {
     const double start = Now();
-    *items = 0;
     HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 process = {};
     process.dwSize = sizeof process;
     for (BOOL more = Process32First(processes, &process); more; more = Process32Next(processes, &process)) {
-        ++*items;
         HANDLE modules = CreateToolhelp32Snapshot(kModuleSnapshotFlags, process.th32ProcessID);
         if (modules == INVALID_HANDLE_VALUE) continue;
         MODULEENTRY32 module = {};
         module.dwSize = sizeof module;
-        for (BOOL m = Module32First(modules, &module); m; m = Module32Next(modules, &module)) ++*items;
+        for (BOOL m = Module32First(modules, &module); m; m = Module32Next(modules, &module)) {}
         CloseHandle(modules);
     }
     CloseHandle(processes);
@@ -110,16 +108,14 @@ void TreeBuild(HWND tree) {
     SystemProbe probe;
     std::vector<double> job, raw, insert;
     size_t items = 0;
-    for (int round = 0; round < g_rounds; ++round) {
+    for (int round = 0; round < kRounds; ++round) {
         TreeView_DeleteAllItems(tree);
         auto* params = static_cast<TreeJobParams*>(std::calloc(1, sizeof(TreeJobParams)));
         params->tree = tree;
         job.push_back(TimeJob(BuildProcessTree, params, &probe));
-        const size_t built = TreeView_GetCount(tree);
-        raw.push_back(RawSnapshots(&items));
-        insert.push_back(InsertPlainItems(tree, built));
-        if (round == 0) std::printf("tree build: %zu items built, %zu seen by the raw snapshots\n", built, items);
-        items = built;
+        items = TreeView_GetCount(tree);
+        raw.push_back(RawSnapshots());
+        insert.push_back(InsertPlainItems(tree, items));
     }
     const double raws = Median(raw) + Median(insert);
     std::printf("tree build: %zu items; job %.1f ms; raw %.1f ms (snapshots %.1f + insertions %.1f); ratio %.2f\n",
@@ -158,7 +154,7 @@ void ReportLoad(HWND tree) {
     GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes);
     std::vector<double> job, insert;
     size_t items = 0;
-    for (int round = 0; round < g_rounds; ++round) {
+    for (int round = 0; round < kRounds; ++round) {
         auto* params = static_cast<LoadJobParams*>(std::calloc(1, sizeof(LoadJobParams)));
         HashTable* records = CreateTable(8, 0);
         params->reportPath = NewText(path.c_str());
@@ -208,16 +204,14 @@ int main(int argc, char** argv) {
     InstallApplicationTableHooks();
     InstallJobOperations();
 
-    // Extra processes make the tree the size of a busy machine's.
+    // Helper processes holding a DLL make the tree the size of a busy machine's.
     char own[MAX_PATH];
     GetModuleFileNameA(nullptr, own, MAX_PATH);
-    std::string helper(own);
-    helper = helper.substr(0, helper.find_last_of('\\') + 1) + "processes_helper.exe";
+    const std::string helper = std::string(own, std::strrchr(own, '\\') + 1) + "processes_helper.exe";
     std::vector<PROCESS_INFORMATION> started;
     for (int i = 0; i < children; ++i) {
-        char event[64];
-        std::snprintf(event, sizeof event, "KorvaneBenchReady%d_%lu", i, GetCurrentProcessId());
-        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event);
+        const std::string event = "KorvaneBenchReady" + std::to_string(i) + "_" + std::to_string(GetCurrentProcessId());
+        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
         std::string command = "\"" + helper + "\" cabinet.dll " + event + " " + std::to_string(GetCurrentProcessId());
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;

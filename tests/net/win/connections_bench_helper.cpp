@@ -54,11 +54,7 @@ LRESULT CALLBACK ProgressProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARA
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-struct Listing {
-    HWND list, progress;
-    SystemProbe* probe;
-    ConnectionNames* names;
-};
+struct Listing { HWND list, progress; SystemProbe* probe; ConnectionNames* names; };
 
 DWORD WINAPI Fill(void* argument) {
     auto* l = static_cast<Listing*>(argument);

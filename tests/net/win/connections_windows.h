@@ -1,5 +1,5 @@
 // Shared pieces of the connection tests under Wine: sockets the test opens, and the
-// cells of a list view read from this or another process.
+// texts of a list view read from this or another process.
 #pragma once
 
 #include <winsock2.h>
@@ -34,7 +34,7 @@ struct OpenSockets {
         }
         WSACleanup();
     }
-    bool Ok() const { return tcpPort && udpPort; }
+    bool Ok() const { return tcpPort && udpPort && tcp6Port; }
 
 private:
     static SOCKET Bound(int family, int type, unsigned short* port) {
@@ -56,42 +56,43 @@ private:
     }
 };
 
-// Every cell of a list view, row by row, read through memory of the list's process
-// (the current process or another one).
-inline std::vector<std::vector<std::string>> ListRows(HANDLE process, HWND list, int columns) {
-    std::vector<std::vector<std::string>> rows;
-    constexpr SIZE_T kText = 512;
-    auto* remote = static_cast<char*>(
-        VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + kText, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    if (!remote) return rows;
-    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int r = 0; r < count; ++r) {
+// The column headers and then each row's cells of a list view, read through memory of
+// its process (this one or another).
+inline std::vector<std::vector<std::wstring>> ListTexts(HANDLE process, HWND list, int columns) {
+    std::vector<std::vector<std::wstring>> rows;
+    constexpr int kChars = 512;
+    auto* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, 1024 + 2 * kChars, MEM_COMMIT, PAGE_READWRITE));
+    auto* remoteText = reinterpret_cast<wchar_t*>(remote + 1024);
+    for (int r = -1; remote && r < ListView_GetItemCount(list); ++r) {
         rows.emplace_back();
         for (int c = 0; c < columns; ++c) {
-            LVITEMA item = {};
+            LVCOLUMNW column = {};
+            LVITEMW item = {};
+            column.mask = LVCF_TEXT;
             item.iSubItem = c;
-            item.pszText = remote + sizeof(LVITEMA);
-            item.cchTextMax = kText;
-            char text[kText] = {};
-            SIZE_T moved = 0;
-            if (WriteProcessMemory(process, remote, &item, sizeof item, &moved) &&
-                SendMessageW(list, LVM_GETITEMTEXTA, r, reinterpret_cast<LPARAM>(remote)) >= 0) {
-                ReadProcessMemory(process, remote + sizeof(LVITEMA), text, kText - 1, &moved);
-            }
+            column.pszText = item.pszText = remoteText;
+            column.cchTextMax = item.cchTextMax = kChars;
+            const LPARAM at = reinterpret_cast<LPARAM>(remote);
+            const bool asked = r < 0 ? WriteProcessMemory(process, remote, &column, sizeof column, nullptr) &&
+                                           SendMessageW(list, LVM_GETCOLUMNW, c, at)
+                                     : WriteProcessMemory(process, remote, &item, sizeof item, nullptr) &&
+                                           SendMessageW(list, LVM_GETITEMTEXTW, r, at) >= 0;
+            wchar_t text[kChars] = {};
+            if (asked) ReadProcessMemory(process, remoteText, text, sizeof text - sizeof(wchar_t), nullptr);
             rows.back().push_back(text);
         }
     }
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     return rows;
 }
 
 // The first row whose columns 0 and 3 are type and the port's text (port number and
 // possibly its service name); null when there is none.
-inline const std::vector<std::string>* FindRow(const std::vector<std::vector<std::string>>& rows, const char* type,
-                                               unsigned short port) {
-    const std::string number = std::to_string(port);
+inline const std::vector<std::wstring>* FindRow(const std::vector<std::vector<std::wstring>>& rows,
+                                                const wchar_t* type, unsigned short port) {
+    const std::wstring number = std::to_wstring(port);
     for (const auto& row : rows) {
-        if (row.size() > 3 && row[0] == type && (row[3] == number || row[3].rfind(number + " (", 0) == 0)) return &row;
+        if (row.size() > 3 && row[0] == type && (row[3] == number || row[3].rfind(number + L" (", 0) == 0)) return &row;
     }
     return nullptr;
 }
