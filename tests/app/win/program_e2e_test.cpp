@@ -232,13 +232,14 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
     const auto* tcp = conntest::FindRow(rows, L"TCP", sockets.tcpPort);
     const auto* udp = conntest::FindRow(rows, L"UDP", sockets.udpPort);
     const auto* tcp6 = conntest::FindRow(rows, L"TCP6", sockets.tcp6Port);
-    ASSERT_TRUE(tcp && udp && tcp6) << rows.size() << " rows";
+    ASSERT_TRUE(tcp && udp && (tcp6 || !sockets.HasIpv6())) << rows.size() << " rows";
     char hostName[256] = {};
     gethostname(hostName, sizeof hostName);
-    const std::wstring host = Wide(hostName), tcpPort = (*tcp)[3], udpPort = (*udp)[3], tcp6Port = (*tcp6)[3];
+    const std::wstring host = Wide(hostName), tcpPort = (*tcp)[3], udpPort = (*udp)[3];
+    const std::wstring tcp6Port = tcp6 ? (*tcp6)[3] : L"";
     EXPECT_EQ(*tcp, (std::vector<std::wstring>{L"TCP", host, L"127.0.0.1", tcpPort, L"*", L"*", L"*", L"LISTENING", L"???"}));
     EXPECT_EQ(*udp, (std::vector<std::wstring>{L"UDP", host, L"127.0.0.1", udpPort, L"*", L"*", L"*", L"*", L"???"}));
-    EXPECT_EQ(*tcp6, (std::vector<std::wstring>{L"TCP6", host, L"::1", tcp6Port, L"*", L"*", L"*", L"LISTENING", L"???"}));
+    if (tcp6) EXPECT_EQ(*tcp6, (std::vector<std::wstring>{L"TCP6", host, L"::1", tcp6Port, L"*", L"*", L"*", L"LISTENING", L"???"}));
 
     // Save twice into one file, the second time by Enter (Save is the default button),
     // which confirms naming the existing file: two whole reports, CR LF lines, and no
@@ -270,7 +271,7 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
     const std::string tail = "|*|*|*|LISTENING|???|";
     EXPECT_EQ(Count(report, "\n2c910901|TCP|" + std::string(hostName) + "|127.0.0.1|" + Ascii(tcpPort) + tail), 2u);
     EXPECT_EQ(Count(report, "\n2c910901|UDP|" + std::string(hostName) + "|127.0.0.1|" + Ascii(udpPort) + "|*|*|*|*|???|"), 2u);
-    EXPECT_EQ(Count(report, "\n2c910901|TCP6|" + std::string(hostName) + "|::1|" + Ascii(tcp6Port) + tail), 2u);
+    if (tcp6) EXPECT_EQ(Count(report, "\n2c910901|TCP6|" + std::string(hostName) + "|::1|" + Ascii(tcp6Port) + tail), 2u);
 
     // The saved report loaded: each record in the panel.
     ASSERT_TRUE(program.LoadReport(Wide(reportPath)));
@@ -303,7 +304,8 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
     ASSERT_EQ(applications.size(), 1u);
     EXPECT_EQ(program.Read(applications[0]).text, L"???");
     HTREEITEM tcpItem = program.Find(applications[0], tcpPort);
-    ASSERT_TRUE(tcpItem && program.Find(applications[0], tcp6Port) && program.Find(applications[0], udpPort));
+    ASSERT_TRUE(tcpItem && program.Find(applications[0], udpPort));
+    EXPECT_TRUE(!tcp6 || program.Find(applications[0], tcp6Port));
     program.Select(tcpItem);
     EXPECT_EQ(program.Field(IDC_FIELD_1031), L"TCP");
     EXPECT_EQ(program.Field(IDC_FIELD_1032), host);

@@ -46,7 +46,7 @@ TEST(ConnectionTables, TheTestsSocketsAppearInTheTables) {
         EXPECT_EQ(std::memcmp(row->localAddress.bytes, "\x7f\0\0\x01", 4), 0);
         EXPECT_EQ(row->owner, 0u);  // Wine knows no owners, and its driver finds no transport handles
     }
-    if (current) {
+    if (current && sockets.HasIpv6()) {
         ASSERT_TRUE(FindRow(tables[kConnectionTcp6], kConnectionTcp6, sockets.tcp6Port, &listener6));
         EXPECT_EQ(listener6.state, kTcpStateListening);
         EXPECT_EQ(listener6.localAddress.bytes[15], 1);

@@ -34,7 +34,8 @@ struct OpenSockets {
         }
         WSACleanup();
     }
-    bool Ok() const { return tcpPort && udpPort && tcp6Port; }
+    bool Ok() const { return tcpPort && udpPort; }
+    bool HasIpv6() const { return tcp6Port != 0; }  // false where ::1 cannot be bound
 
 private:
     static SOCKET Bound(int family, int type, unsigned short* port) {
