@@ -239,7 +239,9 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
     const std::wstring tcp6Port = tcp6 ? (*tcp6)[3] : L"";
     EXPECT_EQ(*tcp, (std::vector<std::wstring>{L"TCP", host, L"127.0.0.1", tcpPort, L"*", L"*", L"*", L"LISTENING", L"???"}));
     EXPECT_EQ(*udp, (std::vector<std::wstring>{L"UDP", host, L"127.0.0.1", udpPort, L"*", L"*", L"*", L"*", L"???"}));
-    if (tcp6) EXPECT_EQ(*tcp6, (std::vector<std::wstring>{L"TCP6", host, L"::1", tcp6Port, L"*", L"*", L"*", L"LISTENING", L"???"}));
+    if (tcp6) {
+        EXPECT_EQ(*tcp6, (std::vector<std::wstring>{L"TCP6", host, L"::1", tcp6Port, L"*", L"*", L"*", L"LISTENING", L"???"}));
+    }
 
     // Save twice into one file, the second time by Enter (Save is the default button),
     // which confirms naming the existing file: two whole reports, CR LF lines, and no
@@ -271,7 +273,9 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
     const std::string tail = "|*|*|*|LISTENING|???|";
     EXPECT_EQ(Count(report, "\n2c910901|TCP|" + std::string(hostName) + "|127.0.0.1|" + Ascii(tcpPort) + tail), 2u);
     EXPECT_EQ(Count(report, "\n2c910901|UDP|" + std::string(hostName) + "|127.0.0.1|" + Ascii(udpPort) + "|*|*|*|*|???|"), 2u);
-    if (tcp6) EXPECT_EQ(Count(report, "\n2c910901|TCP6|" + std::string(hostName) + "|::1|" + Ascii(tcp6Port) + tail), 2u);
+    if (tcp6) {
+        EXPECT_EQ(Count(report, "\n2c910901|TCP6|" + std::string(hostName) + "|::1|" + Ascii(tcp6Port) + tail), 2u);
+    }
 
     // The saved report loaded: each record in the panel.
     ASSERT_TRUE(program.LoadReport(Wide(reportPath)));
