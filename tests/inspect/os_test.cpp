@@ -52,7 +52,7 @@ TEST(OsFamily, FamilyProductAndSuite) {
 
 // Each edition rule once; server editions test the suite bits in order: data center,
 // enterprise, blade.
-TEST(OsDescription, BaseTextAndEditionOfEachFamily) {
+TEST(OsDescription, EditionRules) {
     const std::string blank(20, ' ');
     const struct { int32_t family, product, suite; std::string text; } rows[] = {
         {kOsWindows95, 'B', 0, "OS WINDOWS 95     OSR2                "}, {kOsWindows95, 'A', 0, "OS WINDOWS 95    "},

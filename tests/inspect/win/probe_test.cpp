@@ -99,7 +99,7 @@ TEST(EmptySlots, AnswerNeutralValuesUntilBoundAgain) {
     EXPECT_GT(table.size(), 0u);
 }
 
-TEST(ToolHelpProcesses, ListsCountsAndOpensTheChildUntilItEnds) {
+TEST(ToolHelpProcesses, ListsAndOpensTheChildUntilItEnds) {
     SystemProbe probe;
     ASSERT_EQ(probe.listProcesses, ListProcessesToolHelp);
     ChildProcess child;
