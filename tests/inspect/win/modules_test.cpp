@@ -1,6 +1,10 @@
 // Module listing, module paths, image paths and report process blocks: on a child that
 // loaded a DLL this test never loads (ToolHelp on Wine's default version, psapi on 5.2),
-// and on a ToolHelp process list of fake entry points that holds the idle process.
+// and on a ToolHelp process list of fake entry points that holds the idle process. File
+// details through the real file system.
+#include <windows.h>
+#include <winioctl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -187,6 +191,25 @@ TEST(IdleProcess, HasNoModulesOnEitherRoute) {
     probe.writeProcessBlock = WriteProcessBlockPsapi;
     EXPECT_EQ(WriteBlock(probe, 0, "Idle", nullptr, &lines), 0u);
     EXPECT_EQ(lines, Lines({ProcessLine("Idle", 0), "--------|"}));
+}
+
+// A sparse file beyond 4 GiB, written at a local time: its whole size and that time.
+TEST(FileInfoWin, SizeBeyondFourGigabytesAndLocalTime) {
+    SYSTEMTIME local = {2003, 7, 0, 5, 13, 4, 9, 0}, universal;
+    FILETIME time;
+    ASSERT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) && SystemTimeToFileTime(&universal, &time));
+    const std::string path = TempFile();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD ignored = 0;
+    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = 5368709121LL;
+    EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file) && SetFileTime(file, nullptr, nullptr, &time));
+    CloseHandle(file);
+    EXPECT_EQ(TakeText(GetFileDetails(nullptr, path.c_str(), nullptr)),
+              "application does not loaded|" + path + "||5368709121|July 05, 2003 13:04:09|||");
+    DeleteFileA(path.c_str());
 }
 
 }  // namespace
