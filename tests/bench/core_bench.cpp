@@ -36,16 +36,11 @@ void BM_ParseModuleLine(benchmark::State& state) {
         "04008012|MODULE|C:\\WINDOWS\\SYSTEM32\\KERNEL32.DLL|1a4,7c800000|C:\\WINDOWS\\system32\\kernel32.dll|"
         "5, 1, 2600, 2180|989696|April 14, 2008 00:00:00|Windows NT BASE API Client DLL|Microsoft Windows|5.1.2600";
     for (auto _ : state) {
-        char* text = nullptr;
-        char* groupBText = nullptr;
+        char *text = nullptr, *groupBText = nullptr;
         uint32_t level = 0, hasChildren = 0;
-        ItemRecord* a = nullptr;
-        ItemRecord* b = nullptr;
+        ItemRecord *a = nullptr, *b = nullptr;
         benchmark::DoNotOptimize(ParseReportLine(line.c_str(), &text, &groupBText, &level, &hasChildren, &a, &b));
-        std::free(text);
-        std::free(groupBText);
-        FreeItemRecord(a);
-        FreeItemRecord(b);
+        std::free(text), std::free(groupBText), FreeItemRecord(a), FreeItemRecord(b);
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(line.size()));
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "tests/report/report_load_fakes.h"
@@ -15,24 +16,19 @@ namespace {
 
 using namespace reportfake;
 
-const uint32_t kCodes[] = {kCodeSystemInfo,     kCodeSectionHeading,        kCodeLocationHeading,
-                           kCodeIniFileHeading, kCodeSubHeading,            kCodeFileTypeHeading,
-                           kCodeValueEntryBase, kCodeValueEntryDetailsBase + 3, kCodeSubkeyHeadingBase + 4,
-                           kCodeAutorunEntry,   kCodeAutorunEntryDetails,   kCodeAutorunSubEntry,
-                           kCodeShortcutEntry,  kCodeRunningProcess,        kCodeModule,
-                           kCodeEndedProcess,   kCodeEndedModule,           kCodeConnection,
-                           kCodeConnection,     kCodeConnection};
+const uint32_t kCodes[] = {kCodeSystemInfo, kCodeSectionHeading, kCodeLocationHeading, kCodeIniFileHeading, kCodeSubHeading,
+                           kCodeFileTypeHeading, kCodeValueEntryBase, kCodeValueEntryDetailsBase + 3,
+                           kCodeSubkeyHeadingBase + 4, kCodeAutorunEntry, kCodeAutorunEntryDetails, kCodeAutorunSubEntry,
+                           kCodeShortcutEntry, kCodeRunningProcess, kCodeModule, kCodeEndedProcess, kCodeEndedModule,
+                           kCodeConnection, kCodeConnection, kCodeConnection};
 
 std::string WithCodes(const uint8_t* data, size_t size) {
     std::string file;
     for (size_t i = 0; i < size; ++i) {
-        if ((i == 0 || data[i - 1] == '\n') && data[i] >= 1 && data[i] <= sizeof kCodes / sizeof kCodes[0]) {
-            char code[16];
-            std::snprintf(code, sizeof code, "%.8x|", static_cast<unsigned>(kCodes[data[i] - 1]));
-            file += code;
-        } else {
-            file += static_cast<char>(data[i]);
-        }
+        char code[16];
+        const bool coded = (i == 0 || data[i - 1] == '\n') && data[i] >= 1 && data[i] <= std::size(kCodes);
+        if (coded) std::snprintf(code, sizeof code, "%.8x|", static_cast<unsigned>(kCodes[data[i] - 1]));
+        file += coded ? std::string(code) : std::string(1, static_cast<char>(data[i]));
     }
     return file;
 }

@@ -90,12 +90,9 @@ Walked Walk(Bytes block, const uint32_t* candidates = kCandidates, uint32_t coun
 }
 
 TEST(PerfData, CounterNamesGiveTheProcessObjectAndIdCandidates) {
-    Strings many = {"230", "Process"};
+    Strings many = {"230", "Process"};  // more ID candidates than the first allocation holds
     Ids manyIds;
-    for (uint32_t i = 1000; i < 1020; ++i) {  // more than the first allocation holds
-        many.insert(many.end(), {std::to_string(i), "ID Process"});
-        manyIds.push_back(i);
-    }
+    for (uint32_t i = 1000; i < 1020; ++i) many.insert(many.end(), {std::to_string(i), "ID Process"}), manyIds.push_back(i);
     const struct { std::string list; int32_t result; const char* index; Ids ids; } cases[] = {
         // any case, exact names only
         {CounterList({"230", "PROCESS", "784", "ID Process", "9", "x", "230", "processes", "786", "id PROCESS", "999",

@@ -15,7 +15,6 @@ TEST(ProcessNames, KeepOnlyExeAndDllExtensionsCutOnWholeCharacters) {
         {"c:\\tools\\lib.dLL", kSingleByte, 260, "lib.dLL", false},
         {"C:\\a.b\\SAVER.tmp.SCR", kSingleByte, 260, "SAVER.tmp", false},
         {"C:\\APP.EXE\\HELPER", kSingleByte, 260, "HELPER", false},
-        {"C:\\APP.EXE2", kSingleByte, 260, "APP", false},
         {"C:\\dir\\", kSingleByte, 260, "", false},
         {"C:/unix/style.exe", kSingleByte, 260, "style.exe", true},
         {"D:run.EXE", kSingleByte, 260, "run.EXE", true},

@@ -61,15 +61,14 @@ struct RecordingSink {
     }
 };
 
-// The record table as "key:kind/count", the system-information index as "0:[keys]".
+// The record table as "key:kind/count", the system-information index (ascending keys
+// of type-7 items) as "0:[keys]".
 inline std::string ShowRecords(const HashTable* records, uint32_t count, bool* broken) {
     std::string out;
     for (const HashTableNode* n = FirstEntry(records); n; n = NextEntry(n)) {
         uint32_t key = 0;
-        if (n->keyLength != sizeof key) {
-            *broken = true;
-            continue;
-        }
+        *broken |= n->keyLength != sizeof key;
+        if (n->keyLength != sizeof key) continue;
         std::memcpy(&key, n->key, sizeof key);
         const auto* r = static_cast<const ItemRecord*>(n->value);
         *broken |= key > count || r->count == 0 || !r->items ||
@@ -79,7 +78,6 @@ inline std::string ShowRecords(const HashTable* records, uint32_t count, bool* b
             out += std::to_string(r->kind) + "/" + std::to_string(r->count);
             continue;
         }
-        // The index: ascending keys of type-7 items.
         for (uint32_t i = 0; i < r->count; ++i) {
             const uint32_t listed = static_cast<uint32_t>(IdListNumber(r, i));
             const HashTableNode* item = FindEntry(records, &listed, sizeof listed);

@@ -59,8 +59,8 @@ TEST(LoadReportLines, PlacesItemsAsTheirCodesSay) {
          "0/1 PROCESS+; 1/2 C:\\m.dll; 0/3 RUN+; 3/4 deep; 3/5 up", "2:1/8"},
         {"not a report",
          std::string("MZ\x90") + '\0' + "\x03binary\n--------|\n4008|PROCESS\n0000400g|x\nno line end", "", ""},
-        {"final line without a line end", Heading("RUN") + "00004002|last", "0/1 RUN+; 1/2 last", ""},
-        {"empty lines between", "\n\n00004008|A\n\n\n00004009|B\n\n", "0/1 A+; 1/2 B+", ""},
+        {"empty lines between, a final line without a line end", "\n\n00004008|A\n\n\n00004009|B\n\n00004002|last",
+         "0/1 A+; 1/2 B+; 2/3 last", ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

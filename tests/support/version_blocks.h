@@ -23,10 +23,7 @@ inline VersionNode ParentNode(const std::string& key, std::vector<VersionNode> c
 
 // Appends node at a 4-byte aligned offset; wide: the 32-bit form with UTF-16 texts.
 inline void AppendVersionNode(const VersionNode& node, bool wide, std::vector<uint8_t>& out) {
-    const auto put16 = [&](size_t at, size_t v) {
-        out[at] = static_cast<uint8_t>(v);
-        out[at + 1] = static_cast<uint8_t>(v >> 8);
-    };
+    const auto put16 = [&](size_t at, size_t v) { out[at] = static_cast<uint8_t>(v), out[at + 1] = static_cast<uint8_t>(v >> 8); };
     const auto pad4 = [&] { out.resize((out.size() + 3) / 4 * 4, 0); };
     const auto putText = [&](const auto& chars) {
         for (auto c : chars) {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 namespace testutil {
@@ -30,9 +31,10 @@ inline BOOL CALLBACK FindWindowProc(HWND hwnd, LPARAM lParam) {
     auto* ctx = reinterpret_cast<FindContext*>(lParam);
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
-    if (pid != ctx->processId || !IsWindowVisible(hwnd)) return TRUE;
-    if (ctx->dialogOnly && ClassName(hwnd) != L"#32770") return TRUE;
-    if (ctx->title && WindowText(hwnd) != ctx->title) return TRUE;
+    if (pid != ctx->processId || !IsWindowVisible(hwnd) || (ctx->dialogOnly && ClassName(hwnd) != L"#32770") ||
+        (ctx->title && WindowText(hwnd) != ctx->title)) {
+        return TRUE;
+    }
     ctx->found = hwnd;
     return FALSE;
 }
@@ -46,11 +48,9 @@ inline HWND FindProcessWindow(DWORD processId, const wchar_t* title, bool dialog
 
 // Polls for such a window for up to timeoutMs; null when it did not appear.
 inline HWND WaitForProcessWindow(DWORD processId, const wchar_t* title, DWORD timeoutMs, DWORD pollMs = 2) {
-    const DWORD start = GetTickCount();
-    for (;;) {
+    for (const DWORD start = GetTickCount();; Sleep(pollMs)) {
         if (HWND h = FindProcessWindow(processId, title)) return h;
         if (GetTickCount() - start > timeoutMs) return nullptr;
-        Sleep(pollMs);
     }
 }
 
@@ -70,11 +70,7 @@ inline DWORD WINAPI AnswerMessageBox(void* textOut) {
 // Ends the test program if a test hangs, so a deadlock fails fast instead of at ctest's limit.
 class Watchdog {
 public:
-    explicit Watchdog(DWORD ms) {
-        event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        ms_ = ms;
-        thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
-    }
+    explicit Watchdog(DWORD ms) : ms_(ms) { thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr); }
     ~Watchdog() {
         SetEvent(event_);
         WaitForSingleObject(thread_, INFINITE);
@@ -85,16 +81,13 @@ public:
 private:
     static DWORD WINAPI Run(void* self) {
         auto* w = static_cast<Watchdog*>(self);
-        if (WaitForSingleObject(w->event_, w->ms_) == WAIT_TIMEOUT) {
-            fprintf(stderr, "watchdog: test hung for %lu ms\n", static_cast<unsigned long>(w->ms_));
-            fflush(stderr);
-            ExitProcess(99);
-        }
-        return 0;
+        if (WaitForSingleObject(w->event_, w->ms_) != WAIT_TIMEOUT) return 0;
+        std::fprintf(stderr, "watchdog: test hung for %lu ms\n", static_cast<unsigned long>(w->ms_));
+        std::fflush(stderr);
+        ExitProcess(99);
     }
-    HANDLE event_;
-    HANDLE thread_;
     DWORD ms_;
+    HANDLE event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr), thread_ = nullptr;
 };
 
 }  // namespace testutil

@@ -1,6 +1,10 @@
 // Module listing, module paths, image paths and report process blocks: on a child that
 // loaded a DLL this test never loads (ToolHelp on Wine's default version, psapi on 5.2),
-// and on a ToolHelp process list of fake entry points that holds the idle process.
+// and on a ToolHelp process list of fake entry points that holds the idle process. File
+// details through the real file system.
+#include <windows.h>
+#include <winioctl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,9 +26,10 @@ namespace {
 
 using namespace probetest;
 
-std::string Hex(uint32_t number) {
+std::string ProcessLine(const std::string& name, uint32_t id) {
     char text[16];
-    return std::snprintf(text, sizeof text, "%x", number), text;
+    std::snprintf(text, sizeof text, "%x", id);
+    return "04008019|PROCESS|" + name + "|" + text + "||||||";
 }
 
 // WriteProcessBlock into a temporary file: its result, and the lines, each ending in CR LF.
@@ -79,7 +84,6 @@ TEST_F(Modules, ListsModulesAndModuleAndImagePathsUntilTheProcessEnds) {
     OwnedTable own;  // process ID 0: this program's modules
     ASSERT_EQ(probe.ListModules(0, own.get(), nullptr), 0u);
     EXPECT_EQ(ModuleHandleOf(own.get(), Upper(OwnPath())), GetModuleHandleA(nullptr));
-    EXPECT_EQ(ModuleHandleOf(own.get(), dllPath), nullptr);
     PerfDataSystem system;  // the modules that the performance-data count adds (psapi only)
     OpenPerfDataSystem(&system, &probe);
     const PerfDataOps ops = SystemPerfDataOps(&system);
@@ -105,7 +109,7 @@ TEST_F(Modules, ListsModulesAndModuleAndImagePathsUntilTheProcessEnds) {
     EXPECT_EQ(TakeText(probe.GetProcessImagePath(nullptr, id)), "");
     Lines lines;  // psapi writes nothing; ToolHelp has written the process line before it fails
     EXPECT_EQ(WriteBlock(probe, id, "gone.exe", nullptr, &lines), 1u);
-    EXPECT_EQ(lines, psapi ? Lines() : Lines({"04008019|PROCESS|gone.exe|" + Hex(id) + "||||||"}));
+    EXPECT_EQ(lines, psapi ? Lines() : Lines({ProcessLine("gone.exe", id)}));
 }
 
 TEST_F(Modules, ProcessBlockReadsBackAndStopsOnRequest) {
@@ -113,7 +117,7 @@ TEST_F(Modules, ProcessBlockReadsBackAndStopsOnRequest) {
     ASSERT_EQ(WriteBlock(probe, child.Id(), "processes_helper.exe", nullptr, &lines), 0u);
     ASSERT_EQ(lines.size(), 1 + modules.size() + psapi);  // only the psapi block ends with a separator
     EXPECT_EQ(lines.back() == "--------|", psapi);
-    EXPECT_EQ(lines[0], "04008019|PROCESS|processes_helper.exe|" + Hex(child.Id()) + "||||||");
+    EXPECT_EQ(lines[0], ProcessLine("processes_helper.exe", child.Id()));
     // The DLL's line: its path as the system reports it, then the details of the file
     // with the module handle (all its digits) as the instances field.
     const std::string path = probe.FindModulePath(child.Id(), dll).path;
@@ -149,8 +153,7 @@ BOOL WINAPI ProcessNext(HANDLE snapshot, ProcessEntry* entry) {
     size_t& at = g_snapshots[snapshot].second;
     if (at >= std::size(kProcesses)) return FALSE;
     entry->th32ProcessID = kProcesses[at].first;
-    std::strcpy(entry->szExeFile, kProcesses[at++].second);
-    return TRUE;
+    return std::strcpy(entry->szExeFile, kProcesses[at++].second), TRUE;
 }
 BOOL WINAPI ProcessFirst(HANDLE snapshot, ProcessEntry* entry) { return g_snapshots[snapshot].second = 0, ProcessNext(snapshot, entry); }
 BOOL WINAPI ModuleNext(HANDLE snapshot, ModuleEntry* entry) {
@@ -158,8 +161,7 @@ BOOL WINAPI ModuleNext(HANDLE snapshot, ModuleEntry* entry) {
     while (at < std::size(kModules) && kModules[at].processId != processId) ++at;
     if (at >= std::size(kModules)) return FALSE;
     entry->hModule = reinterpret_cast<HMODULE>(kModules[at].handle);
-    std::strcpy(entry->szExePath, kModules[at++].path);
-    return TRUE;
+    return std::strcpy(entry->szExePath, kModules[at++].path), TRUE;
 }
 BOOL WINAPI ModuleFirst(HANDLE snapshot, ModuleEntry* entry) { return g_snapshots[snapshot].second = 0, ModuleNext(snapshot, entry); }
 }  // namespace fake
@@ -169,16 +171,11 @@ BOOL WINAPI ModuleFirst(HANDLE snapshot, ModuleEntry* entry) { return g_snapshot
 // direct module listing of ID 0 still means this program.
 TEST(IdleProcess, HasNoModulesOnEitherRoute) {
     SystemProbe probe;
-    probe.listProcesses = ListProcessesToolHelp;
-    probe.listModules = ListModulesToolHelp;
-    probe.countProcessItems = CountProcessItemsToolHelp;
-    probe.findModulePath = FindModulePathToolHelp;
-    probe.writeProcessBlock = WriteProcessBlockToolHelp;
-    probe.createToolhelp32Snapshot = fake::Snapshot;
-    probe.process32First = fake::ProcessFirst;
-    probe.process32Next = fake::ProcessNext;
-    probe.module32First = fake::ModuleFirst;
-    probe.module32Next = fake::ModuleNext;
+    probe.listProcesses = ListProcessesToolHelp, probe.listModules = ListModulesToolHelp;
+    probe.countProcessItems = CountProcessItemsToolHelp, probe.findModulePath = FindModulePathToolHelp;
+    probe.writeProcessBlock = WriteProcessBlockToolHelp, probe.createToolhelp32Snapshot = fake::Snapshot;
+    probe.process32First = fake::ProcessFirst, probe.process32Next = fake::ProcessNext;
+    probe.module32First = fake::ModuleFirst, probe.module32Next = fake::ModuleNext;
     OwnedTable processes, own;
     ASSERT_EQ(probe.ListProcesses(processes.get(), nullptr), 0u);
     EXPECT_EQ(TableValues(processes.get()), Lines({"[System Process]", "APP.EXE"}));
@@ -190,10 +187,29 @@ TEST(IdleProcess, HasNoModulesOnEitherRoute) {
     EXPECT_EQ(TableValues(own.get()), Lines({"C:\\KORVANE\\SELF.EXE"}));
     Lines lines;
     EXPECT_EQ(WriteBlock(probe, 0, "[System Process]", nullptr, &lines), 0u);
-    EXPECT_EQ(lines, Lines({"04008019|PROCESS|[System Process]|0||||||"}));
+    EXPECT_EQ(lines, Lines({ProcessLine("[System Process]", 0)}));
     probe.writeProcessBlock = WriteProcessBlockPsapi;
     EXPECT_EQ(WriteBlock(probe, 0, "Idle", nullptr, &lines), 0u);
-    EXPECT_EQ(lines, Lines({"04008019|PROCESS|Idle|0||||||", "--------|"}));
+    EXPECT_EQ(lines, Lines({ProcessLine("Idle", 0), "--------|"}));
+}
+
+// A sparse file beyond 4 GiB, written at a local time: its whole size and that time.
+TEST(FileInfoWin, SizeBeyondFourGigabytesAndLocalTime) {
+    SYSTEMTIME local = {2003, 7, 0, 5, 13, 4, 9, 0}, universal;
+    FILETIME time;
+    ASSERT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) && SystemTimeToFileTime(&universal, &time));
+    const std::string path = TempFile();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD ignored = 0;
+    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = 5368709121LL;
+    EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file) && SetFileTime(file, nullptr, nullptr, &time));
+    CloseHandle(file);
+    EXPECT_EQ(TakeText(GetFileDetails(nullptr, path.c_str(), nullptr)),
+              "application does not loaded|" + path + "||5368709121|July 05, 2003 13:04:09|||");
+    DeleteFileA(path.c_str());
 }
 
 }  // namespace

@@ -11,8 +11,7 @@ int main(int argc, char** argv) {
     SetEvent(ready);
     CloseHandle(ready);
     HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)));
-    if (!parent) Sleep(5 * 60 * 1000);
-    if (!parent) return 0;
+    if (!parent) return Sleep(5 * 60 * 1000), 0;
     WaitForSingleObject(parent, 5 * 60 * 1000);
     CloseHandle(parent);
     return 0;

@@ -21,46 +21,12 @@ struct Observed {
     bool visibleAfterEnter = false;
     DWORD workThread = 0;
     HWND uiWindow = nullptr;
-};
-Observed* g_seen = nullptr;
+} * g_seen = nullptr;
 
 // Records what the worker ends with.
-uint32_t Ends(bool sawStop, uint32_t result) {
-    g_seen->sawStop = sawStop;
-    g_seen->workerResult = result;
-    return result;
-}
-
-// Sets the task text (once with a foreign handle, which must change nothing), steps the
-// bar five times, runs a piece of work on the interface thread and presses Enter, which
-// must not end the dialog.
-uint32_t ReportingOperation(WorkerJob* job) {
-    HWND dialog = job->progressWindow, edit = GetDlgItem(dialog, IDC_TASK_TEXT);
-    SendMessageW(dialog, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"外来"));
-    g_seen->taskAfterForeignSetText = WindowText(edit);
-    BeginProgressTask(dialog, L"正在测试", 5);
-    uint32_t result = JobSucceeded;
-    for (int i = 0; i < 5; ++i) StepProgress(dialog, &result);
-    FlushProgress(dialog);
-    g_seen->taskText = WindowText(edit);
-    g_seen->captionAfter = WindowText(dialog);
-    g_seen->barPosition = static_cast<int>(SendMessageW(GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0));
-    RunOnInterfaceThread(dialog, [](void* thread) { *static_cast<DWORD*>(thread) = GetCurrentThreadId(); },
-                         &g_seen->workThread);
-    PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
-    PostMessageW(edit, WM_KEYUP, VK_RETURN, 0xC0000001);
-    Sleep(500);
-    g_seen->visibleAfterEnter = IsWindowVisible(dialog) != FALSE;
-    const bool stopped = IsStopRequested(&result);
-    return Ends(stopped, result);
-}
-
-// A window of the interface thread; the first message presses Cancel on the progress
-// dialog, and the worker sends again after the dialog has gone, before its next stop check.
-LRESULT CALLBACK UiWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != WM_APP + 7) return DefWindowProcW(hwnd, message, wParam, lParam);
-    if (wParam == 1) PostMessageW(reinterpret_cast<HWND>(lParam), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    return 42;
+uint32_t Ends(uint32_t result) {
+    g_seen->sawStop = IsStopRequested(&result);
+    return g_seen->workerResult = result;
 }
 
 struct ProgressFrameworkTest : ::testing::Test {
@@ -81,8 +47,29 @@ struct ProgressFrameworkTest : ::testing::Test {
     testutil::Watchdog watchdog{60000};
 };
 
+// The worker sets the task text (once with a foreign handle, which must change nothing),
+// steps the bar five times, runs a piece of work on the interface thread and presses
+// Enter, which must not end the dialog.
 TEST_F(ProgressFrameworkTest, WorkerReportsTaskAndProgressAndEnterLeavesTheDialogOpen) {
-    EXPECT_EQ(Run(BuildProcessTree, ReportingOperation), JobSucceeded);
+    EXPECT_EQ(Run(BuildProcessTree, [](WorkerJob* job) -> uint32_t {
+                  HWND dialog = job->progressWindow, edit = GetDlgItem(dialog, IDC_TASK_TEXT);
+                  SendMessageW(dialog, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"外来"));
+                  g_seen->taskAfterForeignSetText = WindowText(edit);
+                  BeginProgressTask(dialog, L"正在测试", 5);
+                  uint32_t result = JobSucceeded;
+                  for (int i = 0; i < 5; ++i) StepProgress(dialog, &result);
+                  FlushProgress(dialog);
+                  g_seen->taskText = WindowText(edit);
+                  g_seen->captionAfter = WindowText(dialog);
+                  g_seen->barPosition = static_cast<int>(SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0));
+                  RunOnInterfaceThread(dialog, [](void* thread) { *static_cast<DWORD*>(thread) = GetCurrentThreadId(); },
+                                       &g_seen->workThread);
+                  PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
+                  PostMessageW(edit, WM_KEYUP, VK_RETURN, 0xC0000001);
+                  Sleep(500);
+                  g_seen->visibleAfterEnter = IsWindowVisible(dialog) != FALSE;
+                  return Ends(result);
+              }), JobSucceeded);
     EXPECT_EQ(seen.workerResult.load(), JobSucceeded);
     EXPECT_EQ(seen.taskAfterForeignSetText, L"");
     EXPECT_EQ(seen.taskText, L"正在测试");
@@ -93,9 +80,8 @@ TEST_F(ProgressFrameworkTest, WorkerReportsTaskAndProgressAndEnterLeavesTheDialo
     EXPECT_FALSE(seen.sawStop.load());
 }
 
-TEST_F(ProgressFrameworkTest, FailedUnknownAndMissingJobs) {
-    EXPECT_EQ(Run(WriteReport, [](WorkerJob*) -> uint32_t { return JobFailed; }), JobFailed);
-    EXPECT_EQ(Run(7), JobError);  // a kind beyond the table
+TEST_F(ProgressFrameworkTest, UnknownAndMissingJobs) {
+    EXPECT_EQ(Run(kJobKindCount + 2), JobError);  // a kind beyond the table
     std::wstring text;
     HANDLE answerer = CreateThread(nullptr, 0, testutil::AnswerMessageBox, &text, 0, nullptr);
     EXPECT_EQ(RunJobWithProgress(nullptr), JobCancelled);
@@ -104,9 +90,16 @@ TEST_F(ProgressFrameworkTest, FailedUnknownAndMissingJobs) {
     EXPECT_EQ(text, L"错误的设置数据.");
 }
 
+LRESULT CALLBACK UiWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_APP + 7) return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (wParam == 1) PostMessageW(reinterpret_cast<HWND>(lParam), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return 42;
+}
+
 // Cancel while the worker sends to the interface thread does not deadlock; the worker
 // ends with JobCancelled. The stop request does not outlive the wait, so the next
-// operation runs on.
+// operation runs on. The interface thread's window presses Cancel on its first message;
+// the worker sends again after the dialog has gone, before its stop check.
 TEST_F(ProgressFrameworkTest, CancelWhileWorkerSendsAndTheStopRequestEnds) {
     WNDCLASSW wc = {};
     wc.lpfnWndProc = UiWindowProc;
@@ -118,9 +111,7 @@ TEST_F(ProgressFrameworkTest, CancelWhileWorkerSendsAndTheStopRequestEnds) {
                   SendMessageW(g_seen->uiWindow, WM_APP + 7, 1, reinterpret_cast<LPARAM>(job->progressWindow));
                   while (IsWindow(job->progressWindow)) Sleep(10);  // the command now waits for this thread
                   Sleep(100);
-                  uint32_t result = SendMessageW(g_seen->uiWindow, WM_APP + 7, 2, 0) == 42 ? JobSucceeded : JobFailed;
-                  const bool stopped = IsStopRequested(&result);
-                  return Ends(stopped, result);
+                  return Ends(SendMessageW(g_seen->uiWindow, WM_APP + 7, 2, 0) == 42 ? JobSucceeded : JobFailed);
               }), JobCancelled);
     EXPECT_TRUE(seen.sawStop.load());
     EXPECT_EQ(seen.workerResult.load(), JobCancelled);
