@@ -229,18 +229,19 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
     EXPECT_TRUE(EqualRect(&listAt[0], &listAt[2]));
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     ASSERT_TRUE(program.WaitIdle());
-    const auto* tcp = conntest::FindRow(rows, L"TCP", sockets.tcpPort);
-    const auto* udp = conntest::FindRow(rows, L"UDP", sockets.udpPort);
-    const auto* tcp6 = conntest::FindRow(rows, L"TCP6", sockets.tcp6Port);
-    ASSERT_TRUE(tcp && udp && (tcp6 || !sockets.HasIpv6())) << rows.size() << " rows";
+    // Each socket's row: the machine's name for a loopback address, no owner (Wine knows none).
     char hostName[256] = {};
     gethostname(hostName, sizeof hostName);
-    const std::wstring host = Wide(hostName), tcpPort = (*tcp)[3], udpPort = (*udp)[3];
-    const std::wstring tcp6Port = tcp6 ? (*tcp6)[3] : L"";
-    EXPECT_EQ(*tcp, (std::vector<std::wstring>{L"TCP", host, L"127.0.0.1", tcpPort, L"*", L"*", L"*", L"LISTENING", L"???"}));
-    EXPECT_EQ(*udp, (std::vector<std::wstring>{L"UDP", host, L"127.0.0.1", udpPort, L"*", L"*", L"*", L"*", L"???"}));
-    if (tcp6) {
-        EXPECT_EQ(*tcp6, (std::vector<std::wstring>{L"TCP6", host, L"::1", tcp6Port, L"*", L"*", L"*", L"LISTENING", L"???"}));
+    const std::wstring host = Wide(hostName);
+    struct Listed { const wchar_t* type; unsigned short port; const wchar_t* address; const wchar_t* state; std::wstring portText; };
+    std::vector<Listed> listed = {{L"TCP", sockets.tcpPort, L"127.0.0.1", L"LISTENING", L""},
+                                  {L"UDP", sockets.udpPort, L"127.0.0.1", L"*", L""}};
+    if (sockets.HasIpv6()) listed.push_back({L"TCP6", sockets.tcp6Port, L"::1", L"LISTENING", L""});
+    for (Listed& s : listed) {
+        const auto* row = conntest::FindRow(rows, s.type, s.port);
+        ASSERT_NE(row, nullptr) << Ascii(s.type) << " not among " << rows.size() << " rows";
+        s.portText = (*row)[3];
+        EXPECT_EQ(*row, (std::vector<std::wstring>{s.type, host, s.address, s.portText, L"*", L"*", L"*", s.state, L"???"}));
     }
 
     // Save twice into one file, the second time by Enter (Save is the default button),
@@ -270,13 +271,11 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
     EXPECT_EQ(Count(report, "\n1c004000|"), 1u) << "the second report did not follow the first";
     EXPECT_EQ(Count(report, runName + " = "), 2u) << "no autorun section";
     EXPECT_EQ(Count(report, "\n04008019|PROCESS|processes_helper.exe|" + Ascii(Hex(c.Id())) + "||||||\r\n"), 2u);
-    const std::string tail = "|*|*|*|LISTENING|???|";
-    EXPECT_EQ(Count(report, "\n2c910901|TCP|" + std::string(hostName) + "|127.0.0.1|" + Ascii(tcpPort) + tail), 2u);
-    EXPECT_EQ(Count(report, "\n2c910901|UDP|" + std::string(hostName) + "|127.0.0.1|" + Ascii(udpPort) + "|*|*|*|*|???|"), 2u);
-    if (tcp6) {
-        EXPECT_EQ(Count(report, "\n2c910901|TCP6|" + std::string(hostName) + "|::1|" + Ascii(tcp6Port) + tail), 2u);
+    for (const Listed& l : listed) {
+        const std::string line = "\n2c910901|" + Ascii(l.type) + "|" + hostName + "|" + Ascii(l.address) + "|" +
+                                 Ascii(l.portText) + "|*|*|*|" + Ascii(l.state) + "|???|";
+        EXPECT_EQ(Count(report, line), 2u) << line;
     }
-
     // The saved report loaded: each record in the panel.
     ASSERT_TRUE(program.LoadReport(Wide(reportPath)));
     DeleteFileA(reportPath.c_str());
@@ -307,16 +306,16 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
     const std::vector<HTREEITEM> applications = program.Children(ports);
     ASSERT_EQ(applications.size(), 1u);
     EXPECT_EQ(program.Read(applications[0]).text, L"???");
-    HTREEITEM tcpItem = program.Find(applications[0], tcpPort);
-    ASSERT_TRUE(tcpItem && program.Find(applications[0], udpPort));
-    EXPECT_TRUE(!tcp6 || program.Find(applications[0], tcp6Port));
+    for (const Listed& l : listed) EXPECT_NE(program.Find(applications[0], l.portText), nullptr) << Ascii(l.type);
+    HTREEITEM tcpItem = program.Find(applications[0], listed[0].portText);
+    ASSERT_NE(tcpItem, nullptr);
     program.Select(tcpItem);
     EXPECT_EQ(program.Field(IDC_FIELD_1031), L"TCP");
     EXPECT_EQ(program.Field(IDC_FIELD_1032), host);
     EXPECT_TRUE(IsWindowVisible(GetDlgItem(main, IDC_FIELD_1032)));
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(main, IDC_FIELD_1037)));
     EXPECT_EQ(program.Field(IDC_FIELD_1070), L"127.0.0.1");
-    EXPECT_EQ(program.Field(IDC_FIELD_1071), tcpPort);
+    EXPECT_EQ(program.Field(IDC_FIELD_1071), listed[0].portText);
     EXPECT_EQ(program.Field(IDC_FIELD_1038), L"listening");  // the field shows lower case
 
     // The autorun view shows the planted run entry, its file in the panel.
