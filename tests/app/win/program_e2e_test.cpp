@@ -16,7 +16,6 @@
 #include "net/win/connections_dialog.h"
 #include "tests/support/autorun_plant.h"
 #include "tests/support/korvane_program.h"
-#include "tests/support/layout_checks.h"
 #include "tests/support/probe_test_util.h"
 
 namespace {
@@ -47,6 +46,43 @@ size_t Count(const std::string& bytes, const std::string& text) {
     size_t n = 0;
     for (size_t at = bytes.find(text); at != std::string::npos; at = bytes.find(text, at + 1)) ++n;
     return n;
+}
+
+// A child's rectangle in its dialog's client coordinates.
+RECT ClientRectOf(HWND dialog, HWND child) {
+    RECT r = {};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// A dialog's layout checked from outside: "" when every visible child lies inside the
+// client area and no two visible children other than group boxes overlap; else one
+// clause per fault, naming the control IDs.
+std::string LayoutFaults(HWND dialog) {
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    std::string faults;
+    std::vector<std::pair<int, RECT>> solid;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(child)) continue;
+        const int id = GetDlgCtrlID(child);
+        const RECT r = ClientRectOf(dialog, child);
+        if (r.left < client.left || r.top < client.top || r.right > client.right || r.bottom > client.bottom) {
+            faults += std::to_string(id) + " outside the client area; ";
+        }
+        const bool group = testutil::ClassName(child) == L"Button" && (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+        if (!group) solid.push_back({id, r});
+    }
+    for (size_t i = 0; i < solid.size(); ++i) {
+        for (size_t j = i + 1; j < solid.size(); ++j) {
+            RECT both;
+            if (IntersectRect(&both, &solid[i].second, &solid[j].second)) {
+                faults += std::to_string(solid[i].first) + " overlaps " + std::to_string(solid[j].first) + "; ";
+            }
+        }
+    }
+    return faults;
 }
 
 HTREEITEM ItemOf(const KorvaneProgram& program, uint32_t processId) {
@@ -88,7 +124,7 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
     // never gets smaller than 640 x 400; minimised, nothing moves.
     HWND main = program.Main(), tree = GetDlgItem(main, IDC_TREE);
     auto width = [main](int id) {
-        const RECT r = testutil::ClientRectOf(main, GetDlgItem(main, id));
+        const RECT r = ClientRectOf(main, GetDlgItem(main, id));
         return r.right - r.left;
     };
     RECT start, client, treeAt[2];
@@ -98,7 +134,7 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
     for (int i = 0; i < 2; ++i) {
         SetWindowPos(main, nullptr, 0, 0, (i ? 660 : 1100) + start.right - start.left - client.right,
                      600 + start.bottom - start.top - client.bottom, SWP_NOMOVE | SWP_NOZORDER);
-        EXPECT_EQ(testutil::LayoutFaults(main), "") << i;
+        EXPECT_EQ(LayoutFaults(main), "") << i;
         helpWidth[i] = width(ID_HELP);
         for (int id : {IDCANCEL, IDC_SAVE, IDC_REFRESH}) EXPECT_EQ(width(id), helpWidth[i]) << id;
     }
@@ -108,9 +144,9 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
     GetWindowRect(main, &smallest);
     EXPECT_EQ(smallest.right - smallest.left, 640);
     EXPECT_EQ(smallest.bottom - smallest.top, 400);
-    treeAt[0] = testutil::ClientRectOf(main, tree);
+    treeAt[0] = ClientRectOf(main, tree);
     ShowWindow(main, SW_MINIMIZE);
-    treeAt[1] = testutil::ClientRectOf(main, tree);
+    treeAt[1] = ClientRectOf(main, tree);
     ShowWindow(main, SW_RESTORE);
     EXPECT_TRUE(EqualRect(&treeAt[0], &treeAt[1]));
     SetWindowPos(main, nullptr, 0, 0, start.right - start.left, start.bottom - start.top, SWP_NOMOVE | SWP_NOZORDER);
@@ -219,8 +255,8 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
     const WPARAM sizes[3] = {0, SC_MAXIMIZE, SC_RESTORE};
     for (int i = 0; i < 3; ++i) {
         if (sizes[i]) SendMessageW(dialog, WM_SYSCOMMAND, sizes[i], 0);
-        EXPECT_EQ(testutil::LayoutFaults(dialog), "") << i;
-        listAt[i] = testutil::ClientRectOf(dialog, list);
+        EXPECT_EQ(LayoutFaults(dialog), "") << i;
+        listAt[i] = ClientRectOf(dialog, list);
         if (i == 2) break;
         GetClientRect(dialog, &dialogClient[i]);
         EXPECT_EQ(listAt[i].right, dialogClient[i].right);
@@ -276,6 +312,7 @@ TEST(ProgramEndToEnd, OneRunThroughEveryCommand) {
                                  Ascii(l.portText) + "|*|*|*|" + Ascii(l.state) + "|???|";
         EXPECT_EQ(Count(report, line), 2u) << line;
     }
+
     // The saved report loaded: each record in the panel.
     ASSERT_TRUE(program.LoadReport(Wide(reportPath)));
     DeleteFileA(reportPath.c_str());
