@@ -162,16 +162,12 @@ TEST(DriverCore, DeviceDescriptorAdmitsOnlySystemAndAdministrators) {
     uint8_t sd[KV_DEVICE_SECURITY_SIZE + 8];
     EXPECT_EQ(KvBuildDeviceSecurity(sd, KV_DEVICE_SECURITY_SIZE - 1), 0u);
     ASSERT_EQ(KvBuildDeviceSecurity(sd, sizeof sd), KV_DEVICE_SECURITY_SIZE);
-    std::string hex;
-    for (uint32_t i = 0; i < KV_DEVICE_SECURITY_SIZE; ++i) {
-        hex += "0123456789abcdef"[sd[i] >> 4];
-        hex += "0123456789abcdef"[sd[i] & 15];
-    }
-    EXPECT_EQ(hex,
-              "01000480" "000000000000000000000000" "14000000"  // self-relative, DACL only, at 20
-              "02003400" "02000000"                              // ACL: 52 bytes, two entries
-              "00001400" "ff011f00" "010100000000000512000000"   // all file access: S-1-5-18
-              "00001800" "ff011f00" "01020000000000052000000020020000");  // S-1-5-32-544
+    const std::vector<uint8_t> expected = {
+        1, 0, 4, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,          // self-relative, DACL only, at 20
+        2, 0, 52, 0, 2, 0, 0, 0,                                                  // ACL: 52 bytes, two entries
+        0, 0, 20, 0, 0xFF, 1, 0x1F, 0, 1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,       // all file access: S-1-5-18
+        0, 0, 24, 0, 0xFF, 1, 0x1F, 0, 1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 32, 2, 0, 0};  // S-1-5-32-544
+    EXPECT_EQ(std::vector<uint8_t>(sd, sd + KV_DEVICE_SECURITY_SIZE), expected);
 }
 
 // The program's side, on a scripted device: read answers in order, past the end a read fails.
