@@ -8,16 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
-#include <string>
 #include <vector>
 
 #include "driver/kernel/driver_core.h"
 
 namespace fakekernel {
 
-struct Device {
-    uint32_t type = KV_NETWORK_DEVICE_TYPE;
-};
+struct Device { uint32_t type = KV_NETWORK_DEVICE_TYPE; };
 
 struct FileObject {
     Device* device = nullptr;
@@ -53,7 +50,6 @@ struct Kernel {
     std::set<void*> blocks;          // pool blocks held by the core
     int objectReferences = 0;        // file objects referenced and not released
     int transportReferences = 0;
-    std::vector<std::string> traces;
     std::vector<FileObject*> queried;  // file objects asked for their address, in order
     KvKernelOps ops{};
 
@@ -78,7 +74,7 @@ struct Kernel {
             std::memcpy(buffer, &count, 4);
             if (!k->entries.empty()) {
                 std::memcpy(static_cast<uint8_t*>(buffer) + KV_SNAPSHOT_HEADER_SIZE, k->entries.data(),
-                            k->entries.size() * sizeof(KvHandleEntry));
+                            needed - KV_SNAPSHOT_HEADER_SIZE);
             }
             *returned = static_cast<uint32_t>(needed);
             return KV_STATUS_SUCCESS;
@@ -116,16 +112,15 @@ struct Kernel {
             *returned = file->claimedBytes ? file->claimedBytes : static_cast<uint32_t>(n);
             return file->queryStatus;
         };
-        ops.trace = [](void* c, const char* text) { K(c).traces.push_back(text); };
+        ops.trace = [](void*, const char* text) { (void)std::strlen(text); };  // the text must be terminated
     }
 
     // A snapshot entry of process pid for object, with the file object type number 28.
     void AddHandle(uint32_t pid, void* object, uint8_t type = 28) {
-        KvHandleEntry e{};
+        KvHandleEntry& e = entries.emplace_back();
         e.processId = pid;
         e.objectType = type;
         e.object = object;
-        entries.push_back(e);
     }
 
     bool Holds() const { return !blocks.empty() || objectReferences != 0 || transportReferences != 0; }

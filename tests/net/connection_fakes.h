@@ -31,9 +31,9 @@ struct TableBlock {
 
 template <typename Row>
 TableBlock MakeTable(const std::vector<Row>& rows) {
-    TableBlock t;
-    t.block.assign(OwnerTableBytes(static_cast<uint32_t>(rows.size()), sizeof(Row)), 0);
     const uint32_t count = static_cast<uint32_t>(rows.size());
+    TableBlock t;
+    t.block.assign(OwnerTableBytes(count, sizeof(Row)), 0);
     std::memcpy(t.block.data(), &count, 4);
     if (!rows.empty()) std::memcpy(t.block.data() + 4, rows.data(), rows.size() * sizeof(Row));
     return t;
@@ -45,11 +45,10 @@ inline TableBlock UdpTable(const std::vector<UdpOwnerRow>& rows) { return MakeTa
 struct Ipv6Bytes {
     uint8_t bytes[16];
     Ipv6Bytes(std::initializer_list<uint16_t> groups) : bytes{} {
-        int i = 0;
+        uint8_t* at = bytes;
         for (uint16_t g : groups) {
-            bytes[2 * i] = static_cast<uint8_t>(g >> 8);
-            bytes[2 * i + 1] = static_cast<uint8_t>(g);
-            ++i;
+            *at++ = static_cast<uint8_t>(g >> 8);
+            *at++ = static_cast<uint8_t>(g);
         }
     }
 };

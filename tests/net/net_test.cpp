@@ -13,7 +13,8 @@ namespace {
 
 using namespace netfake;
 
-PortInfoRecord Record(uint32_t pid, uint16_t port, uint32_t address, uint32_t kind, uint32_t device) {
+PortInfoRecord Record(uint32_t pid, uint16_t port, uint32_t address, uint32_t kind = KV_ENDPOINT_ADDRESS,
+                      uint32_t device = KV_DEVICE_TCP) {
     return PortInfoRecord{KV_PORT_RECORD_MARKER, pid, port, 0, address, kind, device};
 }
 
@@ -27,32 +28,18 @@ TEST(OwnerMatching, RecordsFindTheirRows) {
         std::vector<PortInfoRecord> records;
         std::vector<uint32_t> owners;
     } cases[] = {
-        {"listening and established on one endpoint",
-         {{5, A, P, B, Q, 0}, {2, A, P, 0, 0, 0}},
-         {Record(10, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP), Record(11, P, A, KV_ENDPOINT_CONNECTION, KV_DEVICE_TCP)},
-         {11, 10}},
-        {"time-wait takes any kind", {{11, A, P, B, Q, 0}}, {Record(12, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)}, {12}},
-        {"only one row per record",
-         {{11, A, P, B, Q, 0}, {11, A, P, B, Q, 0}},
-         {Record(12, P, A, KV_ENDPOINT_CONNECTION, KV_DEVICE_TCP)},
-         {12, 0}},
-        {"system owner taken over, another owner kept",
-         {{2, A, P, 0, 0, kSystem}, {2, B, P, 0, 0, 30}},
-         {Record(13, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP), Record(14, P, B, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)},
-         {13, 30}},
-        {"UDP record gives unowned TCP rows to the system",
-         {{2, A, P, 0, 0, 0}, {5, A, P, B, Q, 0}, {5, A, P, B, Q, 40}},
-         {Record(15, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP)},
-         {kSystem, kSystem, 40}},
-        {"other address, port, kind or device: no match",
-         {{2, A, P, 0, 0, 0}},
-         {Record(16, P, B, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP), Record(17, Q, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP),
-          Record(18, P, A, KV_ENDPOINT_CONNECTION, KV_DEVICE_TCP), Record(19, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_IP)},
-         {0}},
-        {"port bits above 16 are not compared",
-         {{2, A, 0xABCD0000u | P, 0, 0, 0}},
-         {Record(20, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)},
-         {20}},
+        {"listening and established on one endpoint", {{5, A, P, B, Q, 0}, {2, A, P, 0, 0, 0}},
+         {Record(10, P, A), Record(11, P, A, KV_ENDPOINT_CONNECTION)}, {11, 10}},
+        {"time-wait takes any kind", {{11, A, P, B, Q, 0}}, {Record(12, P, A)}, {12}},
+        {"only one row per record", {{11, A, P, B, Q, 0}, {11, A, P, B, Q, 0}}, {Record(12, P, A, KV_ENDPOINT_CONNECTION)}, {12, 0}},
+        {"system owner taken over, another owner kept", {{2, A, P, 0, 0, kSystem}, {2, B, P, 0, 0, 30}},
+         {Record(13, P, A), Record(14, P, B)}, {13, 30}},
+        {"UDP record gives unowned TCP rows to the system", {{2, A, P, 0, 0, 0}, {5, A, P, B, Q, 0}, {5, A, P, B, Q, 40}},
+         {Record(15, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP)}, {kSystem, kSystem, 40}},
+        {"other address, port, kind or device: no match", {{2, A, P, 0, 0, 0}},
+         {Record(16, P, B), Record(17, Q, A), Record(18, P, A, KV_ENDPOINT_CONNECTION),
+          Record(19, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_IP)}, {0}},
+        {"port bits above 16 are not compared", {{2, A, 0xABCD0000u | P, 0, 0, 0}}, {Record(20, P, A)}, {20}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -62,8 +49,9 @@ TEST(OwnerMatching, RecordsFindTheirRows) {
     }
 
     TableBlock udp = UdpTable({{A, P, 0}, {A, P, 0}, {B, 0xFFFF0000u | P, kSystem}, {A, Q, 50}});
-    for (const PortInfoRecord& r : {Record(21, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP), Record(22, P, B, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP),
-                                    Record(23, Q, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_UDP), Record(24, P, A, KV_ENDPOINT_ADDRESS, KV_DEVICE_TCP)}) {
+    const uint32_t kUdp = KV_DEVICE_UDP;
+    for (const PortInfoRecord& r : {Record(21, P, A, KV_ENDPOINT_ADDRESS, kUdp), Record(22, P, B, KV_ENDPOINT_ADDRESS, kUdp),
+                                    Record(23, Q, A, KV_ENDPOINT_ADDRESS, kUdp), Record(24, P, A)}) {
         GiveUdpOwner(udp.Udp(), r, kSystem);
     }
     const uint32_t udpOwners[] = {21, 0, 22, 50};
@@ -84,10 +72,10 @@ TEST(ConnectionFormat, TextsOfAddressesPortsAndStates) {
     const auto v6 = [&text](Ipv6Bytes address, uint32_t state) {
         return FormatAddress(Ipv6Address(address.bytes), state, text, sizeof text);
     };
-    // Braced initialisers run in order, so each text is copied before the next call.
+    // IPv4 addresses, the listening rows' "*" and the loopback's host name are checked
+    // in korvane.exe's end-to-end run. Braced initialisers run in order, so each text is
+    // copied before the next call.
     const struct { std::string got; const char* want; } cases[] = {
-        {FormatAddress(0x0101A8C0, 5, text, sizeof text), "192.168.1.1"},
-        {FormatAddress(0x0101A8C0, 2, text, sizeof text), "*"},
         // IPv6: the first longest run of two or more zero groups as "::", dotted only
         // when IPv4-mapped.
         {v6({0, 0, 0, 0, 0, 0, 0, 0}, 5), "::"},
@@ -103,12 +91,9 @@ TEST(ConnectionFormat, TextsOfAddressesPortsAndStates) {
         {FormatTcpState(13, text, sizeof text), "*"},
         {names.FormatPort(0xFFFF1900u, 5, text, sizeof text), "25 (smtp)"},
         {names.FormatPort(0xD204, 1, text, sizeof text), "1234"},
-        {names.FormatPort(0x1900, 2, text, sizeof text), "*"},
         {names.FormatPort(0x5000, 5, text, sizeof text), kPort80.c_str()},
         {names.FormatPort(0x1900, 5, text, sizeof text), "25 (smtp)"},
         {names.FormatHostName(0, 5, text, sizeof text), "myhost"},
-        {names.FormatHostName(0x0100007F, 5, text, sizeof text), "myhost"},
-        {names.FormatHostName(0x0100007F, 2, text, sizeof text), "*"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
     // Service names are asked once per port; cut texts stay terminated.
@@ -166,8 +151,9 @@ TEST(ConnectionNames, ThousandSilentAddressesTakeOneDeadline) {
     EXPECT_LE(silent.hostCalls.load(), static_cast<int>(kLookupThreads));
 }
 
-// Rows of the four owner tables, as the system's tables of current systems give them,
-// to report lines: the owner's application and details, or "???" without an owner.
+// Rows of the owner tables to report lines: the owner's application and details, and no
+// line for another process. Rows without an owner ("???") and the listening and UDP rows
+// are checked in korvane.exe's end-to-end run.
 TEST(ConnectionLine, OwnerTableRowsOfEveryKindToLines) {
     NameService service;
     service.hosts = {{0x0B00000B, "remote.example"}};
@@ -180,7 +166,6 @@ TEST(ConnectionLine, OwnerTableRowsOfEveryKindToLines) {
     Udp6OwnerRow udp6 = {{}, 0, 0x3500, 47};
     std::memcpy(udp6.localAddress, doc.bytes, 16);
     TableBlock tcp = TcpTable({{5, 0x0100007F, 0x1900, 0x0B00000B, 0xD204, 44}, {2, 0, 0x5000, 0, 0, 0}});
-    TableBlock udp = UdpTable({{0, 0x3500, 44}});
     TableBlock tcp6Table = MakeTable(std::vector<Tcp6OwnerRow>{tcp6}), udp6Table = MakeTable(std::vector<Udp6OwnerRow>{udp6});
 
     // The addresses whose names the rows show (not the remote side of a listening row),
@@ -192,36 +177,30 @@ TEST(ConnectionLine, OwnerTableRowsOfEveryKindToLines) {
     CollectHostAddresses(udp6Table.block.data(), kConnectionUdp6, &addresses);
     CollectHostAddresses(nullptr, kConnectionUdp, &addresses);
     ASSERT_EQ(addresses.size(), 6u);
-    EXPECT_EQ(addresses[1].bytes[0], 11);
-    EXPECT_EQ(addresses[5].family, kFamilyIpv6);
-    EXPECT_EQ(addresses[5].bytes[15], 7);
     EXPECT_EQ(names.Resolve(addresses.data(), addresses.size(), nullptr, nullptr), 0u);
 
-    const std::string service80 = "80 (" + LongServiceName().substr(0, kServiceNameSize - 1) + ")";
     const struct {
         const TableBlock& table;
         ConnectionKind kind;
-        uint32_t index, filter;
+        uint32_t filter;
         std::string line;  // "": nothing written
     } cases[] = {
-        {tcp, kConnectionTcp, 0, 0,
+        {tcp, kConnectionTcp, 0,
          "2c910901|TCP|myhost|127.0.0.1|25 (smtp)|remote.example|11.0.0.11|1234|ESTABLISHED|C:\\APP44.EXE|"
          "details of C:\\APP44.EXE for 44\r\n"},
-        {tcp, kConnectionTcp, 1, 0, "2c910901|TCP|myhost|0.0.0.0|" + service80 + "|*|*|*|LISTENING|???|details of  for 0\r\n"},
-        {udp, kConnectionUdp, 0, 44, "2c910901|UDP|myhost|0.0.0.0|53|*|*|*|*|C:\\APP44.EXE|details of C:\\APP44.EXE for 44\r\n"},
-        {tcp6Table, kConnectionTcp6, 0, 0,
+        {tcp6Table, kConnectionTcp6, 0,
          "2c910901|TCP6|myhost|::1|25 (smtp)|*|2001:db8::7|1234|ESTABLISHED|C:\\APP46.EXE|details of C:\\APP46.EXE for 46\r\n"},
-        {udp6Table, kConnectionUdp6, 0, 47,
+        {udp6Table, kConnectionUdp6, 47,
          "2c910901|UDP6|*|2001:db8::7|53|*|*|*|*|C:\\APP47.EXE|details of C:\\APP47.EXE for 47\r\n"},
-        {tcp, kConnectionTcp, 0, 45, ""},
+        {tcp, kConnectionTcp, 45, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         MemoryStream out;
-        EXPECT_TRUE(WriteConnectionLine(names, owners.ops, nullptr, out.stream, ConnectionRowAt(c.table.block.data(), c.kind, c.index), c.filter));
+        EXPECT_TRUE(WriteConnectionLine(names, owners.ops, nullptr, out.stream, ConnectionRowAt(c.table.block.data(), c.kind, 0), c.filter));
         EXPECT_EQ(out.Text(), c.line);
     }
-    EXPECT_FALSE(WriteConnectionLine(names, owners.ops, nullptr, nullptr, ConnectionRowAt(udp.block.data(), kConnectionUdp, 0), 0));
+    EXPECT_FALSE(WriteConnectionLine(names, owners.ops, nullptr, nullptr, ConnectionRowAt(tcp.block.data(), kConnectionTcp, 0), 0));
 }
 
 }  // namespace

@@ -25,10 +25,8 @@ public:
     // answered and their texts kept in startupMessages.
     bool Start() {
         wchar_t own[MAX_PATH];
-        const DWORD n = GetModuleFileNameW(nullptr, own, MAX_PATH);
-        std::wstring path(own, n);
-        path = path.substr(0, path.find_last_of(L'\\') + 1) + L"korvane.exe";
-        std::wstring command = L"\"" + path + L"\"";
+        const std::wstring path(own, GetModuleFileNameW(nullptr, own, MAX_PATH));
+        std::wstring command = L"\"" + path.substr(0, path.find_last_of(L'\\') + 1) + L"korvane.exe\"";
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_)) {
@@ -61,19 +59,18 @@ public:
         if (remote_) VirtualFreeEx(info_.hProcess, remote_, 0, MEM_RELEASE);
         remote_ = nullptr;
         if (main_) PostMessageW(main_, WM_CLOSE, 0, 0);
-        DWORD code = 1;
-        if (WaitForSingleObject(info_.hProcess, 30000) != WAIT_OBJECT_0) {
+        exitCode = 1;
+        if (WaitForSingleObject(info_.hProcess, 30000) == WAIT_OBJECT_0) {
+            GetExitCodeProcess(info_.hProcess, &exitCode);
+        } else {
             TerminateProcess(info_.hProcess, 1);
             WaitForSingleObject(info_.hProcess, 10000);
-        } else {
-            GetExitCodeProcess(info_.hProcess, &code);
         }
         CloseHandle(info_.hProcess);
         CloseHandle(info_.hThread);
         info_ = {};
         main_ = tree_ = nullptr;
-        exitCode = code;
-        return code == 0;
+        return exitCode == 0;
     }
 
     HWND Main() const { return main_; }
@@ -112,22 +109,10 @@ public:
     // A button or menu command of the main window; the caller answers any dialog it opens.
     void Post(UINT command) const { PostMessageW(main_, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0); }
 
-    // Saves a report to path through the Save button and its file dialog.
-    bool SaveReport(const std::wstring& path) const {
-        Post(IDC_SAVE);
-        HWND save = WaitForDialog(60000);
-        if (!save) return false;
-        AnswerFileDialog(save, path);
-        return WaitIdle();
-    }
-    // Loads a report through the menu and its file dialog.
-    bool LoadReport(const std::wstring& path) const {
-        Post(ID_VIEW_LOAD_REPORT);
-        HWND open = WaitForDialog();
-        if (!open) return false;
-        AnswerFileDialog(open, path);
-        return WaitIdle();
-    }
+    // Saves a report to path through the Save button, or loads one through the menu,
+    // answering the file dialog.
+    bool SaveReport(const std::wstring& path) const { return ThroughFileDialog(IDC_SAVE, path); }
+    bool LoadReport(const std::wstring& path) const { return ThroughFileDialog(ID_VIEW_LOAD_REPORT, path); }
 
     // Answers a file dialog with a full path.
     static void AnswerFileDialog(HWND dialog, const std::wstring& path) {
@@ -146,17 +131,14 @@ public:
 
     // The tree, read from outside.
     HTREEITEM Next(HTREEITEM item, UINT relation) const {
-        return reinterpret_cast<HTREEITEM>(
-            SendMessageW(tree_, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
+        return reinterpret_cast<HTREEITEM>(SendMessageW(tree_, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
     }
     HTREEITEM Root() const { return Next(nullptr, TVGN_ROOT); }
-    HTREEITEM Child(HTREEITEM item) const { return Next(item, TVGN_CHILD); }
-    HTREEITEM Sibling(HTREEITEM item) const { return Next(item, TVGN_NEXT); }
     HTREEITEM Parent(HTREEITEM item) const { return Next(item, TVGN_PARENT); }
     HTREEITEM Selected() const { return Next(nullptr, TVGN_CARET); }
     std::vector<HTREEITEM> Children(HTREEITEM parent) const {
         std::vector<HTREEITEM> items;
-        for (HTREEITEM i = parent ? Child(parent) : Root(); i; i = Sibling(i)) items.push_back(i);
+        for (HTREEITEM i = parent ? Next(parent, TVGN_CHILD) : Root(); i; i = Next(i, TVGN_NEXT)) items.push_back(i);
         return items;
     }
     UINT StateImage(HTREEITEM item) const {
@@ -164,11 +146,7 @@ public:
                                                TVIS_STATEIMAGEMASK)) & TVIS_STATEIMAGEMASK) >> 12;
     }
 
-    struct Item {
-        std::wstring text;
-        LPARAM data = 0;
-        bool hasChildren = false;
-    };
+    struct Item { std::wstring text; LPARAM data = 0; bool hasChildren = false; };
     Item Read(HTREEITEM item) const {
         TVITEMW request = {};
         request.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_HANDLE;
@@ -176,8 +154,10 @@ public:
         request.pszText = reinterpret_cast<wchar_t*>(remote_ + kTextOffset);
         request.cchTextMax = kTextChars;
         Item result;
-        if (!WriteProcessMemory(info_.hProcess, remote_, &request, sizeof request, nullptr)) return result;
-        if (!SendMessageW(tree_, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote_))) return result;
+        if (!WriteProcessMemory(info_.hProcess, remote_, &request, sizeof request, nullptr) ||
+            !SendMessageW(tree_, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote_))) {
+            return result;
+        }
         wchar_t text[kTextChars] = {};
         ReadProcessMemory(info_.hProcess, remote_, &request, sizeof request, nullptr);
         ReadProcessMemory(info_.hProcess, remote_ + kTextOffset, text, sizeof text - sizeof(wchar_t), nullptr);
@@ -188,9 +168,7 @@ public:
     }
     // The first child of parent (null: a top-level item) whose text is text.
     HTREEITEM Find(HTREEITEM parent, const std::wstring& text) const {
-        for (HTREEITEM i : Children(parent)) {
-            if (Read(i).text == text) return i;
-        }
+        for (HTREEITEM i : Children(parent)) if (Read(i).text == text) return i;
         return nullptr;
     }
     void Select(HTREEITEM item) const { SendMessageW(tree_, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)); }
@@ -201,16 +179,19 @@ public:
     bool sawProgress = false;
 
 private:
-    struct FoundDialogs {
-        DWORD id;
-        std::vector<HWND> windows;
-    };
+    struct FoundDialogs { DWORD id; std::vector<HWND> windows; };
     static BOOL CALLBACK CollectDialog(HWND w, LPARAM p) {
         auto* found = reinterpret_cast<FoundDialogs*>(p);
         DWORD id = 0;
         GetWindowThreadProcessId(w, &id);
         if (id == found->id && IsWindowVisible(w) && ClassName(w) == L"#32770") found->windows.push_back(w);
         return TRUE;
+    }
+    bool ThroughFileDialog(UINT command, const std::wstring& path) const {
+        Post(command);
+        HWND dialog = WaitForDialog(60000);
+        if (dialog) AnswerFileDialog(dialog, path);
+        return dialog && WaitIdle();
     }
     static constexpr size_t kRemoteSize = 16384;
     static constexpr size_t kTextOffset = 1024;

@@ -26,8 +26,7 @@ DWORD ServiceState() {
 }
 
 HANDLE OpenDevice() {
-    return CreateFileA(kDriverDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                       nullptr);
+    return CreateFileA(kDriverDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 // Whether anything of the driver is left: its service, its device or its file.
@@ -63,8 +62,8 @@ TEST(DriverChannel, InstalledDriverAnswersAndIsRemovedAtTeardown) {
         EXPECT_EQ(Send(probe.driverDevice, KV_IOCTL_READ_PORT_INFO, &record, sizeof record),
                   static_cast<DWORD>(ERROR_INVALID_ADDRESS));
         int records = 0;
-        EXPECT_EQ(CollectPortRecords(probe.driverDevice, [](void* n, const PortInfoRecord&) { ++*static_cast<int*>(n); },
-                                     &records), -1);
+        EXPECT_EQ(CollectPortRecords(probe.driverDevice, [](void* n, const PortInfoRecord&) { ++*static_cast<int*>(n); }, &records),
+                  -1);
         // Each handle keeps its own state: a de-init on another leaves this one usable.
         HANDLE second = OpenDevice();
         ASSERT_NE(second, INVALID_HANDLE_VALUE);

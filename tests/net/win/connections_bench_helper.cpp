@@ -38,10 +38,7 @@ DWORD WINAPI ThousandRowTable(void** table, BOOL, HANDLE heap, DWORD) {
 }
 
 bool NoName(void*, const NetAddress&, char*, size_t) { return false; }
-bool NeverAnswers(void*, const NetAddress&, char*, size_t) {
-    Sleep(INFINITE);
-    return false;
-}
+bool NeverAnswers(void*, const NetAddress&, char*, size_t) { Sleep(INFINITE); return false; }
 bool NoService(void*, uint16_t, char*, size_t) { return false; }
 
 // The progress window's part: runs the batches on this thread, answers the rest.
@@ -61,24 +58,23 @@ DWORD WINAPI Fill(void* argument) {
     return FillConnectionList(l->list, l->progress, l->probe, *l->names);
 }
 
-double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-    LARGE_INTEGER frequency;
+double Now() {
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
     QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
 // One listing into an empty list, with the interface thread pumping messages.
-double TimeListing(Listing& listing) {
-    LARGE_INTEGER start, end;
-    QueryPerformanceCounter(&start);
+double TimeListing(Listing listing) {
+    const double start = Now();
     HANDLE worker = CreateThread(nullptr, 0, Fill, &listing, 0, nullptr);
-    while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    while (worker && MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     }
-    QueryPerformanceCounter(&end);
-    CloseHandle(worker);
-    return Milliseconds(start, end);
+    if (worker) CloseHandle(worker);
+    return Now() - start;
 }
 
 }  // namespace
@@ -107,22 +103,18 @@ int main() {
     const NameServiceOps quick = {nullptr, NoName, NoService};
     const NameServiceOps silent = {nullptr, NeverAnswers, NoService};
     ConnectionNames quickNames(quick, "host");
-    LARGE_INTEGER start, end;
-    QueryPerformanceCounter(&start);
+    const double start = Now();
     void* table = nullptr;
     probe.QueryTcpTable(&table, nullptr);
     ResolveTableHostNames(quickNames, table, kConnectionTcp, nullptr);
     ConnectionTexts texts;
     for (uint32_t i = 0; i < kRows; ++i) FormatConnectionRow(quickNames, ConnectionRowAt(table, kConnectionTcp, i), &texts);
-    QueryPerformanceCounter(&end);
+    const double queryAndFormat = Now() - start;
     HeapFree(GetProcessHeap(), 0, table);
-    const double queryAndFormat = Milliseconds(start, end);
 
-    Listing quickListing = {list, progress, &probe, &quickNames};
-    const double quickFill = TimeListing(quickListing);
+    const double quickFill = TimeListing({list, progress, &probe, &quickNames});
     ConnectionNames silentNames(silent, "host");
-    Listing silentListing = {list, progress, &probe, &silentNames};
-    const double silentFill = TimeListing(silentListing);
+    const double silentFill = TimeListing({list, progress, &probe, &silentNames});
     const int rows = ListView_GetItemCount(list);
 
     std::printf("rows listed: %d\n", rows);

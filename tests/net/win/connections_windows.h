@@ -29,9 +29,7 @@ struct OpenSockets {
         if (tcp6 != INVALID_SOCKET && listen(tcp6, 1) != 0) tcp6Port = 0;
     }
     ~OpenSockets() {
-        for (SOCKET s : {tcp, udp, tcp6}) {
-            if (s != INVALID_SOCKET) closesocket(s);
-        }
+        for (SOCKET s : {tcp, udp, tcp6}) if (s != INVALID_SOCKET) closesocket(s);
         WSACleanup();
     }
     bool Ok() const { return tcpPort && udpPort; }
@@ -42,17 +40,13 @@ private:
         SOCKET s = socket(family, type, 0);
         sockaddr_in6 a = {};  // room for either family
         a.sin6_family = static_cast<short>(family);
-        if (family == AF_INET) {
-            reinterpret_cast<sockaddr_in*>(&a)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        } else {
-            a.sin6_addr.s6_addr[15] = 1;
-        }
+        if (family == AF_INET) reinterpret_cast<sockaddr_in*>(&a)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        else a.sin6_addr.s6_addr[15] = 1;
         int length = family == AF_INET ? sizeof(sockaddr_in) : sizeof a;
-        if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&a), length) != 0 ||
-            getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
-            return s;
+        if (s != INVALID_SOCKET && bind(s, reinterpret_cast<sockaddr*>(&a), length) == 0 &&
+            getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0) {
+            *port = ntohs(a.sin6_port);  // sin_port sits at the same place
         }
-        *port = ntohs(a.sin6_port);  // sin_port sits at the same place
         return s;
     }
 };
