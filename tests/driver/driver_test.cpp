@@ -95,6 +95,33 @@ TEST(DriverCore, ReadsOneRecordPerQualifyingHandleThenZero) {
     EXPECT_FALSE(m.k.Holds());
 }
 
+// Every sequence of up to four init, read and de-init requests on one handle: a read
+// answers from a snapshot exactly when the last init came after the last de-init, and
+// nothing is held once the handle is cleaned up.
+TEST(DriverCore, InitReadDeinitInEveryOrder) {
+    const uint32_t codes[] = {KV_IOCTL_INIT_PORT_INFO, KV_IOCTL_READ_PORT_INFO, KV_IOCTL_DEINIT_PORT_INFO};
+    for (int n = 1, total = 3; n <= 4; ++n, total *= 3) {
+        for (int sequence = 0; sequence < total; ++sequence) {
+            Machine m;
+            bool held = false;
+            std::string trace;
+            for (int i = 0, s = sequence; i < n; ++i, s /= 3) {
+                const uint32_t code = codes[s % 3];
+                trace += "IRD"[s % 3];
+                const int32_t status = m.Send(code).status;
+                if (code == KV_IOCTL_READ_PORT_INFO) {
+                    EXPECT_EQ(status, held ? KV_STATUS_SUCCESS : KV_STATUS_MEMORY_NOT_ALLOCATED) << trace;
+                } else {
+                    EXPECT_EQ(status, KV_STATUS_SUCCESS) << trace;
+                    held = code == KV_IOCTL_INIT_PORT_INFO;
+                }
+                EXPECT_EQ(m.k.blocks.size(), held ? 1u : 0u) << trace;
+            }
+            EXPECT_TRUE(m.ReleasesAll()) << trace;
+        }
+    }
+}
+
 TEST(DriverCore, SnapshotsAreTakenWholeOrNotAtAll) {
     const struct { const char* name; void (*prepare)(Machine& m); } failures[] = {
         // As under Wine: every object pointer of the snapshot is null.
