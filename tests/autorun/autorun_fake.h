@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "autorun/autorun_system.h"
+#include "tests/autorun/autorun_places.h"
 #include "tests/support/command_line_fake.h"
 
 struct FakeValue {
@@ -306,9 +307,5 @@ std::vector<std::string> CaptureLines(FakeAutorun& fake, Write write) {
     std::fclose(stream);
     fake.stream = nullptr;
     if (fake.stoppedAt >= 0) fake.stoppedAt = static_cast<long>(std::count(bytes.begin(), bytes.begin() + fake.stoppedAt, '\n'));
-    std::vector<std::string> lines;
-    for (size_t start = 0, end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        lines.push_back(bytes.substr(start, end - start));
-    }
-    return lines;
+    return autoruntest::SplitLines(bytes);
 }

@@ -1,4 +1,5 @@
-// The headings an autorun report shows, in order, for the native and the Wine tests.
+// The headings an autorun report shows, in order, and the report's lines, for the native
+// and the Wine tests.
 #pragma once
 
 #include <cstdlib>
@@ -8,6 +9,15 @@
 namespace autoruntest {
 
 using Lines = std::vector<std::string>;
+
+// The lines of report bytes, each without its CR LF.
+inline Lines SplitLines(const std::string& bytes) {
+    Lines lines;
+    for (size_t start = 0, end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(bytes.substr(start, end - start));
+    }
+    return lines;
+}
 
 // Headings of report lines (levels 0 and 1, and INI sections), in order.
 inline Lines Headings(const Lines& lines) {

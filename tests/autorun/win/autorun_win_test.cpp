@@ -1,7 +1,8 @@
 // The autorun scan through the real system tables of the Wine prefix: an entry planted
 // in each hive and registry view, an INI section longer than the first read, a startup
-// shortcut and a file type each give their exact line once, in their own group. Second
-// runs under NT 5.2, 98 and 10 check the family's route and the order of its places.
+// shortcut and a file type each give their exact line once, in their own group; a stop
+// request ends it. Second runs under NT 5.2, 98 and 10 check the family's route and the
+// order of its places.
 // Wine 8 lists no scheduled tasks: their walk is tested natively.
 #include <gtest/gtest.h>
 
@@ -24,15 +25,9 @@ using namespace planttest;
 Lines Scan(SystemProbe& probe, HWND window, uint32_t* status) {
     const std::string path = TempFile();
     FILE* stream = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(stream, nullptr);
     *status = stream ? probe.ScanAutoruns(window, stream) : 99;
     if (stream) std::fclose(stream);
-    const std::string bytes = TakeFile(path);
-    Lines lines;
-    for (size_t start = 0, end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        lines.push_back(bytes.substr(start, end - start));
-    }
-    return lines;
+    return autoruntest::SplitLines(TakeFile(path));
 }
 
 int TemporaryCopies() {
@@ -42,15 +37,6 @@ int TemporaryCopies() {
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &data)) ++count;
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
     return count;
-}
-
-// A message-only window's procedure that asks the scan to stop once the bar has passed
-// half its range.
-LRESULT CALLBACK StopHalfway(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    static LPARAM range = 0;
-    if (message == ProgressSetRange) range = lParam;
-    if (message == ProgressSetPos && range > 0 && static_cast<LPARAM>(2 * wParam) >= range) SetLocalStopRequest(true);
-    return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 TEST(AutorunScanFamily, RouteAndOrderOfThePlaces) {
@@ -125,29 +111,14 @@ TEST(AutorunScan, EachSystemTableGivesItsEntryOnceInItsGroup) {
         EXPECT_EQ(std::count(lines.begin(), lines.end(), p.line), 1) << p.line.substr(0, 120);
         EXPECT_EQ(autoruntest::GroupOf(lines, found - lines.begin()), p.group) << p.line.substr(0, 120);
     }
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-                  return line.find("KorvaneBinary" + u) != std::string::npos;
-              }), 0);
+    for (const std::string& line : lines) EXPECT_EQ(line.find("KorvaneBinary" + u), std::string::npos);
     EXPECT_EQ(TemporaryCopies(), copies);
 
-    // A stop requested before the scan writes nothing; one halfway leaves a beginning of
-    // the whole scan's places.
-    {
-        StopRequest stop;
-        EXPECT_EQ(Scan(probe, StepCounter().Window(), &status), Lines{});
-        EXPECT_EQ(status, 3u);
-    }
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = StopHalfway;
-    windowClass.lpszClassName = L"KorvaneAutorunTestStop";
-    RegisterClassW(&windowClass);
-    HWND window = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    const Lines part = autoruntest::Headings(Scan(probe, window, &status)), whole = autoruntest::Headings(lines);
-    DestroyWindow(window);
-    SetLocalStopRequest(false);
+    // A stop requested through the real progress window ends the scan at its first step;
+    // the stop points of the walk are the native tests'.
+    StopRequest stop;
+    EXPECT_EQ(Scan(probe, StepCounter().Window(), &status), Lines{});
     EXPECT_EQ(status, 3u);
-    ASSERT_LT(part.size(), whole.size());
-    EXPECT_EQ(part, Lines(whole.begin(), whole.begin() + part.size()));
 }
 
 TEST(AutorunScanOtherVersions, RouteAndPlacesOfEachFamily) {
