@@ -20,10 +20,7 @@
 #include "tests/autorun/autorun_places.h"
 #include "tests/support/command_line_fake.h"
 
-struct FakeValue {
-    std::string name, data;
-    uint32_t type;
-};
+struct FakeValue { std::string name, data; uint32_t type; };
 struct FakeKey {
     std::string name;
     std::list<FakeKey> subkeys;  // stable addresses: open keys point into the tree
@@ -40,10 +37,7 @@ struct FakeTaskFolder {
     std::list<FakeTaskFolder> subfolders;
     bool opens = true;
 };
-struct FakeLink {
-    std::string target, arguments;
-    bool loads = true, hasTarget = true;
-};
+struct FakeLink { std::string target, arguments; bool loads = true, hasTarget = true; };
 
 struct FakeAutorun {
     FakeSystem files;  // folders, environment and files for command-line resolution
@@ -62,15 +56,9 @@ struct FakeAutorun {
     long stoppedAt = -1;
     FILE* stream = nullptr;
 
-    CommandLineOps commandLine;
-    RegistryOps registry;
-    IniOps iniOps;
-    DirectoryOps directory;
-    ShellLinkOps shellLink;
-    ProcessOps processOps;
-    ProgressOps progress;
-    TaskSchedulerOps taskOps;
-    FileRedirectionOps redirection;
+    // The tables System() hands out, all filled by the constructor.
+    CommandLineOps commandLine; RegistryOps registry; IniOps iniOps; DirectoryOps directory; ShellLinkOps shellLink;
+    ProcessOps processOps; ProgressOps progress; TaskSchedulerOps taskOps; FileRedirectionOps redirection;
 
     static FakeAutorun& F(void* c) { return *static_cast<FakeAutorun*>(c); }
     static FakeKey& K(RegistryKey k) { return *static_cast<FakeKey*>(k); }
@@ -125,15 +113,9 @@ struct FakeAutorun {
         Listing(Parent(path), DirectoryEntry{".", "", true});
         Listing(Parent(path), DirectoryEntry{"..", "", true});
     }
-    void AddLink(const std::string& path, const FakeLink& link) {
-        AddEntry(path, false);
-        links[Fold(path)] = link;
-    }
+    void AddLink(const std::string& path, const FakeLink& link) { AddEntry(path, false), links[Fold(path)] = link; }
 
-    struct Search {
-        std::vector<DirectoryEntry> entries;
-        size_t next;
-    };
+    struct Search { std::vector<DirectoryEntry> entries; size_t next; };
 
     FakeAutorun() {
         commandLine = files.Ops();
@@ -154,10 +136,8 @@ struct FakeAutorun {
                     },
                     [](void*, RegistryKey k, uint32_t i, char** name, char** data, uint32_t* type) {
                         if (i >= K(k).values.size()) return false;
-                        *name = Copy(K(k).values[i].name);
-                        *data = Copy(K(k).values[i].data);
-                        *type = K(k).values[i].type;
-                        return true;
+                        const FakeValue& v = K(k).values[i];
+                        return *name = Copy(v.name), *data = Copy(v.data), *type = v.type, true;
                     },
                     [](void* c, RegistryKey k, const char* name, uint32_t* type) -> char* {
                         for (const FakeValue& v : K(k).values) {
@@ -184,7 +164,7 @@ struct FakeAutorun {
                   [](void* c, const char* path, const char* section) {
                       std::string block;
                       for (const std::string& line : F(c).ini[F(c).Fold(path)][F(c).Fold(section)]) block += line + '\0';
-                      return Copy(block + '\0', block.size() + 1);
+                      return Copy(block + '\0');
                   }};
         directory = {this,
                      [](void* c, const char* pattern, DirectoryEntry* entry) -> void* {
@@ -258,9 +238,7 @@ struct FakeAutorun {
                    [](void*, TaskFolder f, uint32_t i, uint32_t action, char** path, char** arguments) {
                        const auto& programs = Folder(f).tasks[i].programs;
                        if (action >= programs.size()) return false;
-                       *path = Copy(programs[action].first);
-                       *arguments = Copy(programs[action].second);
-                       return true;
+                       return *path = Copy(programs[action].first), *arguments = Copy(programs[action].second), true;
                    }};
         redirection = {this, [](void* c, void**) { return ++F(c).suspensions, ++F(c).redirectionOff, true; },
                        [](void* c, void*) { --F(c).redirectionOff; }};
@@ -286,11 +264,11 @@ struct FakeAutorun {
         }
         return text;
     }
-    static char* Copy(const std::string& s, size_t length = std::string::npos) {
-        length = std::min(length, s.size());
-        auto* block = static_cast<char*>(std::malloc(length + 1));
-        std::memcpy(block, s.data(), length);
-        block[length] = '\0';
+    // A malloc copy of s (zero bytes inside included) with a terminator after it.
+    static char* Copy(const std::string& s) {
+        auto* block = static_cast<char*>(std::malloc(s.size() + 1));
+        std::memcpy(block, s.data(), s.size());
+        block[s.size()] = '\0';
         return block;
     }
 };
@@ -299,12 +277,12 @@ struct FakeAutorun {
 // without its CR LF; stoppedAt becomes the number of lines written before the stop.
 template <typename Write>
 std::vector<std::string> CaptureLines(FakeAutorun& fake, Write write) {
-    FILE* stream = fake.stream = std::tmpfile();
-    write(stream);
-    std::string bytes(static_cast<size_t>(std::ftell(stream)), '\0');
-    std::rewind(stream);
-    if (!bytes.empty() && std::fread(&bytes[0], 1, bytes.size(), stream) != bytes.size()) bytes.clear();
-    std::fclose(stream);
+    char* data = nullptr;
+    size_t size = 0;
+    write(fake.stream = open_memstream(&data, &size));
+    std::fclose(fake.stream);
+    const std::string bytes(data, size);
+    std::free(data);
     fake.stream = nullptr;
     if (fake.stoppedAt >= 0) fake.stoppedAt = static_cast<long>(std::count(bytes.begin(), bytes.begin() + fake.stoppedAt, '\n'));
     return autoruntest::SplitLines(bytes);
