@@ -1,12 +1,12 @@
-// The autorun scan through the real system tables of the Wine prefix: an entry planted
-// in each hive and registry view, an INI section longer than the first read, a startup
-// shortcut and a file type each give their exact line once, in their own group; a stop
-// request ends it. Second runs under NT 5.2, 98 and 10 check the family's wiring (its
-// registry views, task scheduler and redirection) by the order of its places.
-// Wine 8 lists no scheduled tasks: their walk is tested natively. Command-line
-// resolution through the real operations: each entry of the system table (program
-// folder, current, Windows and system folders, environment, full path, the runtime's
-// PATH search, directory entries) answers as the portable logic expects.
+// The autorun scan and command-line resolution through the real system tables of the
+// Wine prefix. Scan: an entry planted in each hive and registry view, an INI section
+// longer than the first read, a startup shortcut and a file type each give their exact
+// line once, in their own group; a stop request ends it; second runs under NT 5.2, 98
+// and 10 check the family's wiring (registry views, task scheduler, redirection) by the
+// order of its places. Wine 8 lists no scheduled tasks: their walk is tested natively.
+// Resolution: each entry of the system table (program folder, current, Windows and
+// system folders, environment, full path, the runtime's PATH search, directory entries)
+// answers as the portable logic expects.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
