@@ -17,32 +17,19 @@
 #include <vector>
 
 #include "autorun/autorun_system.h"
+#include "tests/autorun/autorun_places.h"
 #include "tests/support/command_line_fake.h"
 
-struct FakeValue {
-    std::string name, data;
-    uint32_t type;
-};
+struct FakeValue { std::string name, data; uint32_t type; };
 struct FakeKey {
     std::string name;
     std::list<FakeKey> subkeys;  // stable addresses: open keys point into the tree
     std::vector<FakeValue> values;
     bool locked = false;  // cannot be opened
 };
-struct FakeTask {
-    std::string name;
-    std::vector<std::pair<std::string, std::string>> programs;  // path, arguments
-};
-struct FakeTaskFolder {
-    std::string path;
-    std::vector<FakeTask> tasks;
-    std::list<FakeTaskFolder> subfolders;
-    bool opens = true;
-};
-struct FakeLink {
-    std::string target, arguments;
-    bool loads = true, hasTarget = true;
-};
+struct FakeTask { std::string name; std::vector<std::pair<std::string, std::string>> programs; };  // path, arguments
+struct FakeTaskFolder { std::string path; std::vector<FakeTask> tasks; std::list<FakeTaskFolder> subfolders; bool opens = true; };
+struct FakeLink { std::string target, arguments; bool loads = true, hasTarget = true; };
 
 struct FakeAutorun {
     FakeSystem files;  // folders, environment and files for command-line resolution
@@ -61,15 +48,9 @@ struct FakeAutorun {
     long stoppedAt = -1;
     FILE* stream = nullptr;
 
-    CommandLineOps commandLine;
-    RegistryOps registry;
-    IniOps iniOps;
-    DirectoryOps directory;
-    ShellLinkOps shellLink;
-    ProcessOps processOps;
-    ProgressOps progress;
-    TaskSchedulerOps taskOps;
-    FileRedirectionOps redirection;
+    // The tables System() hands out, all filled by the constructor.
+    CommandLineOps commandLine; RegistryOps registry; IniOps iniOps; DirectoryOps directory; ShellLinkOps shellLink;
+    ProcessOps processOps; ProgressOps progress; TaskSchedulerOps taskOps; FileRedirectionOps redirection;
 
     static FakeAutorun& F(void* c) { return *static_cast<FakeAutorun*>(c); }
     static FakeKey& K(RegistryKey k) { return *static_cast<FakeKey*>(k); }
@@ -107,8 +88,7 @@ struct FakeAutorun {
     }
     RegistryKey Open(FakeKey* from, const char* path) {
         FakeKey* key = Walk(from, path, false);
-        if (!key || key->locked) return nullptr;
-        return ++openKeys, key;
+        return key && !key->locked ? (++openKeys, key) : nullptr;
     }
 
     void Listing(const std::string& folder, DirectoryEntry entry) { folders[Fold(folder)].push_back(entry); }
@@ -124,15 +104,9 @@ struct FakeAutorun {
         Listing(Parent(path), DirectoryEntry{".", "", true});
         Listing(Parent(path), DirectoryEntry{"..", "", true});
     }
-    void AddLink(const std::string& path, const FakeLink& link) {
-        AddEntry(path, false);
-        links[Fold(path)] = link;
-    }
+    void AddLink(const std::string& path, const FakeLink& link) { AddEntry(path, false), links[Fold(path)] = link; }
 
-    struct Search {
-        std::vector<DirectoryEntry> entries;
-        size_t next;
-    };
+    struct Search { std::vector<DirectoryEntry> entries; size_t next; };
 
     FakeAutorun() {
         commandLine = files.Ops();
@@ -142,9 +116,7 @@ struct FakeAutorun {
                     [](void* c, RegistryKey k, const char* p) { return F(c).Open(&K(k), p); },
                     [](void* c, RegistryKey) { --F(c).openKeys; },
                     [](void*, RegistryKey k, uint32_t* s, uint32_t* v) {
-                        *s = static_cast<uint32_t>(K(k).subkeys.size());
-                        *v = static_cast<uint32_t>(K(k).values.size());
-                        return true;
+                        return *s = static_cast<uint32_t>(K(k).subkeys.size()), *v = static_cast<uint32_t>(K(k).values.size()), true;
                     },
                     [](void*, RegistryKey k, uint32_t i, char* name, size_t size) {
                         if (i >= K(k).subkeys.size()) return false;
@@ -153,10 +125,8 @@ struct FakeAutorun {
                     },
                     [](void*, RegistryKey k, uint32_t i, char** name, char** data, uint32_t* type) {
                         if (i >= K(k).values.size()) return false;
-                        *name = Copy(K(k).values[i].name);
-                        *data = Copy(K(k).values[i].data);
-                        *type = K(k).values[i].type;
-                        return true;
+                        const FakeValue& v = K(k).values[i];
+                        return *name = Copy(v.name), *data = Copy(v.data), *type = v.type, true;
                     },
                     [](void* c, RegistryKey k, const char* name, uint32_t* type) -> char* {
                         for (const FakeValue& v : K(k).values) {
@@ -183,7 +153,7 @@ struct FakeAutorun {
                   [](void* c, const char* path, const char* section) {
                       std::string block;
                       for (const std::string& line : F(c).ini[F(c).Fold(path)][F(c).Fold(section)]) block += line + '\0';
-                      return Copy(block + '\0', block.size() + 1);
+                      return Copy(block + '\0');
                   }};
         directory = {this,
                      [](void* c, const char* pattern, DirectoryEntry* entry) -> void* {
@@ -257,9 +227,7 @@ struct FakeAutorun {
                    [](void*, TaskFolder f, uint32_t i, uint32_t action, char** path, char** arguments) {
                        const auto& programs = Folder(f).tasks[i].programs;
                        if (action >= programs.size()) return false;
-                       *path = Copy(programs[action].first);
-                       *arguments = Copy(programs[action].second);
-                       return true;
+                       return *path = Copy(programs[action].first), *arguments = Copy(programs[action].second), true;
                    }};
         redirection = {this, [](void* c, void**) { return ++F(c).suspensions, ++F(c).redirectionOff, true; },
                        [](void* c, void*) { --F(c).redirectionOff; }};
@@ -285,11 +253,11 @@ struct FakeAutorun {
         }
         return text;
     }
-    static char* Copy(const std::string& s, size_t length = std::string::npos) {
-        length = std::min(length, s.size());
-        auto* block = static_cast<char*>(std::malloc(length + 1));
-        std::memcpy(block, s.data(), length);
-        block[length] = '\0';
+    // A malloc copy of s (zero bytes inside included) with a terminator after it.
+    static char* Copy(const std::string& s) {
+        auto* block = static_cast<char*>(std::malloc(s.size() + 1));
+        std::memcpy(block, s.data(), s.size());
+        block[s.size()] = '\0';
         return block;
     }
 };
@@ -298,17 +266,13 @@ struct FakeAutorun {
 // without its CR LF; stoppedAt becomes the number of lines written before the stop.
 template <typename Write>
 std::vector<std::string> CaptureLines(FakeAutorun& fake, Write write) {
-    FILE* stream = fake.stream = std::tmpfile();
-    write(stream);
-    std::string bytes(static_cast<size_t>(std::ftell(stream)), '\0');
-    std::rewind(stream);
-    if (!bytes.empty() && std::fread(&bytes[0], 1, bytes.size(), stream) != bytes.size()) bytes.clear();
-    std::fclose(stream);
+    char* data = nullptr;
+    size_t size = 0;
+    write(fake.stream = open_memstream(&data, &size));
+    std::fclose(fake.stream);
+    const std::string bytes(data, size);
+    std::free(data);
     fake.stream = nullptr;
     if (fake.stoppedAt >= 0) fake.stoppedAt = static_cast<long>(std::count(bytes.begin(), bytes.begin() + fake.stoppedAt, '\n'));
-    std::vector<std::string> lines;
-    for (size_t start = 0, end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        lines.push_back(bytes.substr(start, end - start));
-    }
-    return lines;
+    return autoruntest::SplitLines(bytes);
 }

@@ -1,4 +1,5 @@
-// The headings an autorun report shows, in order, for the native and the Wine tests.
+// The headings an autorun report shows, in order, and the report's lines, for the native
+// and the Wine tests.
 #pragma once
 
 #include <cstdlib>
@@ -8,6 +9,15 @@
 namespace autoruntest {
 
 using Lines = std::vector<std::string>;
+
+// The lines of report bytes, each without its CR LF.
+inline Lines SplitLines(const std::string& bytes) {
+    Lines lines;
+    for (size_t start = 0, end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(bytes.substr(start, end - start));
+    }
+    return lines;
+}
 
 // Headings of report lines (levels 0 and 1, and INI sections), in order.
 inline Lines Headings(const Lines& lines) {
@@ -34,10 +44,8 @@ inline Lines ExpectedHeadings(bool nt, const std::string& windows, bool current 
     }
     machine.insert(machine.end(), {run, run + "Once", run + "OnceEx"});
     if (!nt) machine.insert(machine.end(), {run + "Services", run + "ServicesOnce"});
-    for (bool view32 : {false, true}) {
-        if (view32 && !current) break;
-        headings.push_back(view32 ? "HKEY_LOCAL_MACHINE (32-bit)" : "HKEY_LOCAL_MACHINE");
-        headings.insert(headings.end(), machine.begin(), machine.end());
+    for (const char* view : {"HKEY_LOCAL_MACHINE", current ? "HKEY_LOCAL_MACHINE (32-bit)" : nullptr}) {
+        if (view) headings.push_back(view), headings.insert(headings.end(), machine.begin(), machine.end());
     }
     headings.insert(headings.end(), {"HKEY_CURRENT_USER", run, run + "Once", "Software\\Mirabilis\\ICQ\\Agent\\Apps",
                                      "HKEY_USERS\\.DEFAULT", run, run + "Once", "HKEY_CLASSES_ROOT",

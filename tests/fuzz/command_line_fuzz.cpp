@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "autorun/command_line.h"
 #include "tests/support/command_line_fake.h"
@@ -12,12 +13,10 @@ namespace {
 
 FakeSystem MakeSystem() {
     FakeSystem fs;
-    fs.SetVariable("SystemRoot", "C:\\WINNT");
-    fs.SetVariable("windir", "C:\\WINNT\\");
-    fs.SetVariable("PATH", "C:\\Tools;;C:\\Bin\\;C:\\\x95\\");
-    fs.SetVariable("P", "C:\\Program Files");
-    fs.SetVariable("B", " x.exe ");
-    fs.SetVariable("L", std::string(300, 'L'));
+    const std::pair<const char*, std::string> variables[] = {
+        {"SystemRoot", "C:\\WINNT"}, {"windir", "C:\\WINNT\\"}, {"PATH", "C:\\Tools;;C:\\Bin\\;C:\\\x95\\"},
+        {"P", "C:\\Program Files"}, {"B", " x.exe "}, {"L", std::string(300, 'L')}};
+    for (const auto& [name, value] : variables) fs.SetVariable(name, value);
     for (const char* file : {"C:\\WINNT\\system32\\rundll32.exe", "C:\\WINNT\\System32\\drivers\\beep.sys",
                              "C:\\WINNT\\SYSTEM\\sound.drv", "C:\\Program Files\\App\\app.exe", "C:\\Program",
                              "C:\\Korvane\\x.exe", "C:\\x.exe", "C:\\Tools\\tool.exe", "C:\\\x95\\\\a.exe",

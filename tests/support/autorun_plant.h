@@ -50,42 +50,23 @@ public:
     bool Value(HKEY hive, const std::string& key, const std::string& name, const std::string& data,
                DWORD type = REG_SZ, REGSAM view = 0) {
         HKEY handle = nullptr;
-        for (size_t end = 0; end != std::string::npos;) {
+        for (size_t end = 0;; RegCloseKey(handle)) {
             end = key.find('\\', end + 1);
-            const std::string part = key.substr(0, end);
-            if (RegOpenKeyExA(hive, part.c_str(), 0, KEY_READ | view, &handle) == ERROR_SUCCESS) {
-                RegCloseKey(handle);
-                continue;
-            }
-            if (RegCreateKeyExA(hive, part.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &handle, nullptr)) {
-                return false;
-            }
-            RegCloseKey(handle);
-            keys_.push_back({hive, part, "", view});
+            DWORD created = 0;
+            if (RegCreateKeyExA(hive, key.substr(0, end).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &handle,
+                                &created) != ERROR_SUCCESS) return false;
+            if (created == REG_CREATED_NEW_KEY) keys_.push_back({hive, key.substr(0, end), "", view});
+            if (end == std::string::npos) break;
         }
-        if (RegOpenKeyExA(hive, key.c_str(), 0, KEY_SET_VALUE | view, &handle) != ERROR_SUCCESS) return false;
         const LONG set = RegSetValueExA(handle, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
                                         static_cast<DWORD>(data.size() + 1));
         RegCloseKey(handle);
         if (set == ERROR_SUCCESS) values_.push_back({hive, key, name, view});
         return set == ERROR_SUCCESS;
     }
-    // A file type under HKEY_CLASSES_ROOT (planted in HKLM\Software\Classes, which is what
-    // HKCR shows): each extension names typeName, whose verb runs command.
-    bool FileType(const std::string& typeName, const std::vector<std::string>& extensions, const std::string& verb,
-                  const std::string& command) {
-        for (const std::string& extension : extensions) {
-            if (!Value(HKEY_LOCAL_MACHINE, "Software\\Classes\\" + extension, "", typeName)) return false;
-        }
-        return Value(HKEY_LOCAL_MACHINE, "Software\\Classes\\" + typeName + "\\shell\\" + verb + "\\command", "", command);
-    }
 
 private:
-    struct Planted {
-        HKEY hive;
-        std::string key, name;
-        REGSAM view;
-    };
+    struct Planted { HKEY hive; std::string key, name; REGSAM view; };
     std::vector<Planted> values_, keys_;
 };
 
@@ -103,10 +84,9 @@ public:
         }
     }
     bool Folder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) && Track(path); }
-    bool File(const std::string& path, const std::string& bytes = "") {
+    bool File(const std::string& path) {  // an empty file
         FILE* file = std::fopen(path.c_str(), "wb");
-        const bool written = file && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-        return file && std::fclose(file) == 0 && Track(path) && written;
+        return file && std::fclose(file) == 0 && Track(path);
     }
     bool Copy(const std::string& from, const std::string& to) { return CopyFileA(from.c_str(), to.c_str(), TRUE) && Track(to); }
     // A shortcut file made with the shell's link object.

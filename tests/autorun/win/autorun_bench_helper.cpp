@@ -79,6 +79,7 @@ int BareEnumeration() {
 
 void ListFileTypes(const AutorunSystem& system, bool cache, HashTable* processes) {
     FILE* stream = std::tmpfile();
+    if (!stream) return;
     HashTable* details = cache ? CreateDetailsCache() : nullptr;
     const AutorunWriter writer = {stream, &system, processes, details, false, false};
     ListFileAssociations(&writer, nullptr);
@@ -111,8 +112,7 @@ int main(int argc, char** argv) {
     HWND window = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     const auto scan = [&](HWND progress, FILE* report) {
         FILE* stream = report ? report : std::tmpfile();
-        probe.ScanAutoruns(progress, stream);
-        std::fclose(stream);
+        if (stream) probe.ScanAutoruns(progress, stream), std::fclose(stream);
     };
     int reads = 0;
     const struct { const char* what; std::function<void()> work; } works[] = {
@@ -125,13 +125,12 @@ int main(int argc, char** argv) {
     };
     // Each piece timed in rounds, one run of each per round so that a busy moment of the
     // machine does not fall on one piece only; the shortest time of each is kept.
-    double best[std::size(works)];
-    for (double& b : best) b = 1e9;
+    double best[std::size(works)] = {};
     for (int round = 0; round < 5; ++round) {
         for (size_t i = 0; i < std::size(works); ++i) {
             const auto start = std::chrono::steady_clock::now();
             works[i].work();
-            best[i] = std::min(best[i], seconds(start));
+            best[i] = round == 0 ? seconds(start) : std::min(best[i], seconds(start));
         }
     }
     if (argc > 2 && std::strcmp(argv[1], "--report") == 0) scan(window, std::fopen(argv[2], "wb"));

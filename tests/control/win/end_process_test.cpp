@@ -8,7 +8,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -23,8 +22,6 @@
 
 namespace {
 
-using probetest::ChildProcess;
-
 HANDLE WINAPI RefuseOpen(DWORD, BOOL, DWORD) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
@@ -36,7 +33,7 @@ TEST(EndProcessCommand, ASurvivorKeepsItsImagesAndGetsItsModulesAgain) {
     testutil::Watchdog watchdog(60000);
     InstallApplicationTableHooks();
     SystemProbe probe;
-    ChildProcess child;
+    probetest::ChildProcess child;
     ASSERT_TRUE(child.Start());
     char searched[kSearchedPathSize];
     ASSERT_TRUE(UpperShortPath(probetest::SystemFile(probetest::kChildDll).c_str(), searched));
@@ -67,26 +64,21 @@ TEST(EndProcessCommand, ASurvivorKeepsItsImagesAndGetsItsModulesAgain) {
     DestroyWindow(tree.hwnd);
 }
 
-// A service of the test prefix that runs service_helper.exe from the given path, started;
-// stopped and deleted with the object (and first, when an earlier run left it behind).
+// A started service of the test prefix running service_helper.exe from program; stopped
+// and deleted with the object (and first, when an earlier run left it behind).
 struct TestService {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), service = nullptr;
     TestService(const char* name, const std::string& program) {
         Remove(OpenServiceA(manager, name, SERVICE_ALL_ACCESS));
-        service = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                 SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, ("\"" + program + "\"").c_str(), nullptr,
-                                 nullptr, nullptr, nullptr, nullptr);
+        service = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                 SERVICE_ERROR_IGNORE, ("\"" + program + "\"").c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
         if (service && StartServiceA(service, 0, nullptr)) WaitFor(SERVICE_RUNNING);
     }
-    ~TestService() {
-        Remove(service);
-        CloseServiceHandle(manager);
-    }
+    ~TestService() { Remove(service), CloseServiceHandle(manager); }
     SERVICE_STATUS_PROCESS Status(SC_HANDLE of = nullptr) const {
         SERVICE_STATUS_PROCESS status = {};
         DWORD size = 0;
-        QueryServiceStatusEx(of ? of : service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                             sizeof status, &size);
+        QueryServiceStatusEx(of ? of : service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status, &size);
         return status;
     }
     bool WaitFor(DWORD state, SC_HANDLE of = nullptr) const {
@@ -96,8 +88,8 @@ struct TestService {
         return false;
     }
     void Remove(SC_HANDLE which) const {
-        if (!which) return;
         SERVICE_STATUS status = {};
+        if (!which) return;
         if (ControlService(which, SERVICE_CONTROL_STOP, &status)) WaitFor(SERVICE_STOPPED, which);
         DeleteService(which);
         CloseServiceHandle(which);
@@ -108,8 +100,7 @@ TEST(EndProcessServices, TheServiceOfTheImageStopsAndAnotherKeepsRunning) {
     testutil::Watchdog watchdog(120000);
     InstallApplicationTableHooks();
     SystemProbe probe;
-    const std::string own = probetest::OwnPath();
-    const std::string program = own.substr(0, own.rfind('\\') + 1) + "service_helper.exe";
+    const std::string own = probetest::OwnPath(), program = own.substr(0, own.rfind('\\') + 1) + "service_helper.exe";
     const std::string copy = probetest::TempFile(), other = copy + ".exe";
     ASSERT_TRUE(CopyFileA(program.c_str(), other.c_str(), FALSE));
     {
@@ -127,8 +118,7 @@ TEST(EndProcessServices, TheServiceOfTheImageStopsAndAnotherKeepsRunning) {
 // expanded; what is no string is no text.
 TEST(RegistryText, ReadsStringValuesWholeAndExpandsThem) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\KorvaneTest", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\KorvaneTest", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     const std::string exact = "%SystemRoot%\\no-terminator.exe", longer = "%SystemRoot%\\" + std::string(600, 'x');
     const DWORD number = 7;

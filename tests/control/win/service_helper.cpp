@@ -15,10 +15,7 @@ void Report(DWORD state) {
 }
 
 DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
-    if (control == SERVICE_CONTROL_STOP) {
-        Report(SERVICE_STOP_PENDING);
-        SetEvent(g_stop);
-    }
+    if (control == SERVICE_CONTROL_STOP) Report(SERVICE_STOP_PENDING), SetEvent(g_stop);
     return NO_ERROR;
 }
 
@@ -28,6 +25,7 @@ void WINAPI ServiceMain(DWORD, char** arguments) {
     if (!g_handle || !g_stop) return;
     Report(SERVICE_RUNNING);
     WaitForSingleObject(g_stop, INFINITE);
+    CloseHandle(g_stop);
     Report(SERVICE_STOPPED);
 }
 
