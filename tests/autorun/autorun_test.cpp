@@ -162,7 +162,9 @@ TEST(AutorunScan, EveryEntryOncePlacesInOrderProgressAndStops) {
             auto found = std::search(full.begin(), full.end(), r.run.begin(), r.run.end());
             EXPECT_EQ(found == full.end() ? r.group : autoruntest::GroupOf(full, found - full.begin()), r.group);
             EXPECT_EQ(found != full.end(), r.listed);
-            if (found != full.end()) EXPECT_EQ(std::search(found + 1, full.end(), r.run.begin(), r.run.end()), full.end());
+            if (found != full.end()) {
+                EXPECT_EQ(std::search(found + 1, full.end(), r.run.begin(), r.run.end()), full.end());
+            }
         }
         for (const std::string& line : full) EXPECT_EQ(line.find("Bin = "), std::string::npos);
 

@@ -21,7 +21,9 @@ TEST(StateImages, TransitionsOfEveryImage) {
         EXPECT_EQ(ProcessImageOnCollapse(r.s), r.collapse);
         EXPECT_EQ(ProcessImageOnExpand(r.s), r.expand);
         EXPECT_EQ(GoneProcessImageOnExpand(r.s), r.goneProcess);
-        if (r.s <= 3) EXPECT_EQ(GoneModuleImageOnExpand(r.s), r.goneModule);
+        if (r.s <= 3) {
+            EXPECT_EQ(GoneModuleImageOnExpand(r.s), r.goneModule);
+        }
     }
     // The search's marks of a process that cannot be opened are struck through.
     EXPECT_EQ(SearchedModuleImage(true, true), 7u);
