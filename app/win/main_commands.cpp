@@ -245,7 +245,8 @@ bool MainDialog::LoadReportFile(const char* path, uint32_t kind) {
     params->tree = tree.hwnd;
     params->records = fresh;
     WorkerJob* job = NewJob(kind, params);
-    if (!job) {
+    if (!job) {  // NewJob freed the params block, not the path it held
+        std::free(pathCopy);
         DestroyTable(fresh, 1);
         return false;
     }
