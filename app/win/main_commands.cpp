@@ -120,7 +120,12 @@ void MainDialog::RunTreeJob(WorkerJob* job, bool selectNamedItem) {
 
 void MainDialog::OnProcessTree() {
     if (menu.GetState(ID_VIEW_PROCESS_TREE) != 0) return;
-    tree.DeleteAllItems();
+    // The live view keeps no records: those of the view shown before go with its items,
+    // or a view command that fails later would show a process item as one of them.
+    if (tree.DeleteAllItems()) {
+        DestroyTable(records, 1);
+        records = CreateTable(8, 0);
+    }
     SetViewMenu(ID_VIEW_PROCESS_TREE);
     recordList.ResetContent();
     ShowPanelLayout(ProcessPanel);
@@ -240,7 +245,8 @@ bool MainDialog::LoadReportFile(const char* path, uint32_t kind) {
     params->tree = tree.hwnd;
     params->records = fresh;
     WorkerJob* job = NewJob(kind, params);
-    if (!job) {
+    if (!job) {  // NewJob freed the params block, not the path it held
+        std::free(pathCopy);
         DestroyTable(fresh, 1);
         return false;
     }

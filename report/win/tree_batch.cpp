@@ -88,12 +88,16 @@ uint32_t QueueTreeItem(TreeBatch* batch, HTREEITEM parentItem, uint32_t parentNu
                        LPARAM data, bool hasChildren, uint32_t state) {
     if (!batch || parentNumber > batch->items.size()) return 0;
     if (!text) text = "";
+    const size_t offset = batch->texts.size();
+    const size_t pendingCount = batch->pending.size();
     try {
-        const size_t offset = batch->texts.size();
         batch->texts.insert(batch->texts.end(), text, text + strlen(text) + 1);
         batch->pending.push_back({parentItem, parentNumber, offset, data, hasChildren, state});
         batch->items.push_back(nullptr);
     } catch (const std::bad_alloc&) {
+        // Undone whole: a pending item without its number would shift every later one.
+        batch->texts.resize(offset);
+        batch->pending.resize(pendingCount);
         return 0;
     }
     return static_cast<uint32_t>(batch->items.size());

@@ -11,6 +11,7 @@
 
 #include "app/win/job_operations.h"
 #include "app/win/main_dialog.h"
+#include "inspect/hash_table.h"
 #include "inspect/win/system_probe.h"
 #include "jobs/win/worker_job.h"
 #include "resources/resource.h"
@@ -135,14 +136,16 @@ TEST_F(MainDialogTest, TitleViewCommandsMenusPanelAndOptions) {
         const UINT on = MF_CHECKED, off = 0, grayed = MF_GRAYED;
         const UINT ids[5] = {ID_VIEW_PROCESS_TREE, ID_VIEW_AUTORUN, ID_VIEW_LOAD_REPORT, ID_EDIT_END_PROCESS,
                              ID_VIEW_RELOAD_REPORT};
-        const struct { UINT command; uint8_t view; UINT marks[5]; } rows[] = {
-            {ID_VIEW_AUTORUN, AutorunView, {off, on, off, grayed, grayed}},
-            {ID_VIEW_AUTORUN, AutorunView, {off, on, off, grayed, grayed}},
-            {ID_VIEW_PROCESS_TREE, LiveProcessView, {on, off, off, off, grayed}},
+        // The live view holds no records: a process ID must never find the autorun view's.
+        const struct { UINT command; uint8_t view; UINT marks[5]; bool records; } rows[] = {
+            {ID_VIEW_AUTORUN, AutorunView, {off, on, off, grayed, grayed}, true},
+            {ID_VIEW_AUTORUN, AutorunView, {off, on, off, grayed, grayed}, true},
+            {ID_VIEW_PROCESS_TREE, LiveProcessView, {on, off, off, off, grayed}, false},
         };
         for (const auto& row : rows) {
             SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(row.command, 0), 0);
             EXPECT_EQ(d.viewMode, row.view) << row.command;
+            EXPECT_EQ(FirstEntry(d.records) != nullptr, row.records) << row.command;
             for (int i = 0; i < 5; ++i) EXPECT_EQ(MenuMarks(hwnd, ids[i]), row.marks[i]) << row.command << " " << ids[i];
             EXPECT_GT(TreeView_GetCount(d.tree.hwnd), 1u);
         }
