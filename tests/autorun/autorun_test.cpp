@@ -95,6 +95,7 @@ TEST(AutorunStartup, EntriesShortcutsAndLongPaths) {
     const std::string folder = "C:\\Start", app = "C:\\Program Files\\App\\App.exe";
     f.AddLink(folder + "\\App.lnk", {"C:\\PROGRA~1\\APP\\APP.EXE", "-tray"});
     f.AddLink(folder + "\\Bare.lnk", {"C:\\PROGRA~1\\APP\\APP.EXE", ""});
+    f.AddLink(folder + "\\Pipe.lnk", {"C:\\PROGRA~1\\APP\\APP.EXE", "/c a|b"});
     f.AddLink(folder + "\\Gone.lnk", {"C:\\PROGRA~1\\GONE\\X.EXE", "-x"});
     f.AddLink(folder + "\\Panel.lnk", {"", "", true, false});
     f.AddLink(folder + "\\run.lnk.exe", {"", "", false});
@@ -107,6 +108,7 @@ TEST(AutorunStartup, EntriesShortcutsAndLongPaths) {
     const Lines expected = {
         shortcut(app + " -tray", app, "App.lnk"),
         shortcut(app, app, "Bare.lnk"),
+        shortcut(app + " /c a!b", app, "Pipe.lnk"),
         shortcut("C:\\PROGRA~1\\GONE\\X.EXE -x", "C:\\PROGRA~1\\GONE\\X.EXE", "Gone.lnk"),
         "04004002|C:\\Start\\run.lnk.exe|" + Details("C:\\Start\\run.lnk.exe"),
         "04004002|C:\\Start\\App.LNK|" + Details("C:\\Start\\App.LNK"),
@@ -122,6 +124,9 @@ TEST(AutorunStartup, EntriesShortcutsAndLongPaths) {
     }
     // The long form of each component as the search names it; the path unchanged when one is missing.
     f.files.dbcs = true;
+    char barred[] = "a|\x81|b";  // a bar, then a double-byte character whose trail byte is one
+    MaskFieldBars(system.commandLine, barred);
+    EXPECT_STREQ(barred, "a!\x81|b");
     f.Listing("C:", DirectoryEntry{"\x81\\Long", "\x81\\", true});  // a trail byte that is a backslash
     const std::pair<std::string, std::string> paths[] = {
         {"c:\\progra~1\\app\\", "c:\\Program Files\\App\\"},
@@ -283,8 +288,9 @@ TEST(AutorunScan, PlacesInOrderProgressAndStops) {
             {"00004002|a32 = a32.exe", "HKEY_LOCAL_MACHINE (32-bit)", current},
             {"04004002|1 = %SystemDrive%\\App\\up.exe /p|" + up, "Explorer Run policies", current},
             {"0000400a|0001", "RunOnceEx", current},
-            {"04004003|1 = ||C:\\App\\up.exe -x|" + up, "RunOnceEx", current},
-            {"04004003|2 = C:\\App\\lib.dll|DllInstall|-i|" + Details("C:\\App\\lib.dll"), "RunOnceEx", current},
+            // A bar in a text would split the line into fields when read back: written as "!".
+            {"04004003|1 = !!C:\\App\\up.exe -x|" + up, "RunOnceEx", current},
+            {"04004003|2 = C:\\App\\lib.dll!DllInstall!-i|" + Details("C:\\App\\lib.dll"), "RunOnceEx", current},
             {"00004003|1 = C:\\Gone\\z.dll", "RunOnceEx", current},
             {"04004002|Updater = %SystemDrive%\\App\\up.exe -q|" + up, "Scheduled tasks", current},
             {"04004002|Two = \"C:\\App\\up.exe\"|" + up, "Scheduled tasks", current},
