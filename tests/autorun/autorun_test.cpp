@@ -246,8 +246,9 @@ TEST(AutorunScan, PlacesInOrderProgressAndStops) {
     const std::string bob = "C:\\Users\\Bob\\Start Menu\\Programs\\Startup\\bob.exe";
     const char* ntStartup = "%USERPROFILE%\\Start Menu\\Programs\\Startup";
     const struct { AutorunFamily family; const char* startup; Lines profiles; std::string userEntry; } cases[] = {
-        {kAutorunNtFamily, ntStartup, {"\\Profiles\\Admin", "%\\Users\\Bob"}, bob},
-        {kAutorunNt6Family, ntStartup, {"\\Profiles\\Admin", "%\\Users\\Bob"}, bob},
+        // A profile under the Windows folder is named by its path below it, any other by its whole path.
+        {kAutorunNtFamily, ntStartup, {"\\Profiles\\Admin", "%SystemDrive%\\Users\\Bob"}, bob},
+        {kAutorunNt6Family, ntStartup, {"\\Profiles\\Admin", "%SystemDrive%\\Users\\Bob"}, bob},
         {kAutorun9xFamily, "C:\\WINDOWS\\Profiles\\Ann\\Start Menu\\Programs\\StartUp", {"Bo"},
          "C:\\WINDOWS\\Profiles\\Bo\\Start Menu\\Programs\\StartUp\\bo.exe"},
         {kAutorun9xFamily, "", {"Current user"}, ""},  // the current user's startup value: none
