@@ -244,12 +244,18 @@ uint32_t ScanClassesRoot(const AutorunWriter* writer, const ProgressOps* progres
     return 0;
 }
 
+// The part of a profile path after "%SystemRoot%" ("\Profiles\Name"); null when the path
+// does not begin with it.
+const char* BelowSystemRoot(const AutorunSystem* system, const char* image) {
+    if (!StartsWithNoCase(image, kSystemRootReference, kSystemRootReferenceLength)) return nullptr;
+    return SkipCharacters(system, image, kSystemRootReferenceLength);
+}
+
 // A profile's folder on the NT family: a path under the Windows folder ("%SystemRoot%\...")
 // is taken relative to it; any other path (%SystemDrive%\..., a plain path) is expanded.
 char* NtProfileFolder(const AutorunSystem* system, const char* image, const char* windows) {
-    if (StartsWithNoCase(image, kSystemRootReference, kSystemRootReferenceLength)) {
-        return JoinTexts({windows, SkipCharacters(system, image, kSystemRootReferenceLength)});
-    }
+    const char* below = BelowSystemRoot(system, image);
+    if (below) return JoinTexts({windows, below});
     const RegistryOps* registry = system->registry;
     char* expanded = registry && registry->expandEnvironment ? registry->expandEnvironment(registry->context, image)
                                                               : nullptr;
@@ -276,7 +282,10 @@ void ListNtProfiles(const AutorunWriter* writer) {
         char* image = keyPath ? ReadRegistryText(system, kHiveLocalMachine, keyPath, "ProfileImagePath") : nullptr;
         char* profileFolder = image ? NtProfileFolder(system, image, windows) : nullptr;
         char* folder = profileFolder ? JoinTexts({profileFolder, relative}) : nullptr;
-        if (image) ListStartupLocation(writer, SkipCharacters(system, image, kSystemRootReferenceLength), folder);
+        // A profile under the Windows folder is named by its path below it; any other by its
+        // whole path (cutting 12 characters off "C:\Users\Name" would leave a stub of the name).
+        const char* below = image ? BelowSystemRoot(system, image) : nullptr;
+        if (image) ListStartupLocation(writer, below ? below : image, folder);
         std::free(folder);
         std::free(profileFolder);
         std::free(image);

@@ -96,7 +96,16 @@ char* DescribeFile(const AutorunWriter* writer, const char* path) {
     return details;
 }
 
+void MaskFieldBars(const CommandLineOps* characters, char* text) {
+    for (char* c = text; *c; c += CharacterSize(characters, c)) {
+        if (*c == '|') *c = '!';
+    }
+}
+
 void WriteAutorunEntry(const AutorunWriter* writer, uint32_t level, const char* text, const char* command) {
+    char* field = NewText(text);
+    if (!field) return;
+    MaskFieldBars(writer->system->commandLine, field);
     char* path = nullptr;
     char* details = nullptr;
     bool resolved = false;
@@ -106,12 +115,13 @@ void WriteAutorunEntry(const AutorunWriter* writer, uint32_t level, const char* 
     }
     if (resolved) details = DescribeFile(writer, path);
     if (details) {
-        WriteReportLine(writer->stream, kCodeValueEntryDetailsBase + level, text, details, "");
+        WriteReportLine(writer->stream, kCodeValueEntryDetailsBase + level, field, details, "");
     } else {
-        WriteReportLine(writer->stream, kCodeValueEntryBase + level, text, nullptr, "");
+        WriteReportLine(writer->stream, kCodeValueEntryBase + level, field, nullptr, "");
     }
     std::free(details);
     std::free(path);
+    std::free(field);
 }
 
 uint32_t CountKeyItems(const AutorunSystem* system, RegistryHive hive, const char* keyPath, bool withSubkeys) {

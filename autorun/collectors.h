@@ -23,8 +23,14 @@ void DestroyDetailsCache(HashTable* cache);
 char* DescribeFile(const AutorunWriter* writer, const char* path);
 
 // One entry line at level: with the details of the file that command resolves to (a
-// null command resolves to nothing), else without details.
+// null command resolves to nothing), else without details. The text is written with its
+// bars masked (MaskFieldBars).
 void WriteAutorunEntry(const AutorunWriter* writer, uint32_t level, const char* text, const char* command);
+
+// Replaces each "|" character of text (a byte of a double-byte character is never taken
+// for one) by "!": a bar inside a line's text (a RunOnceEx value, a command that pipes)
+// would split it into fields when the report is read back, shifting the file details.
+void MaskFieldBars(const CommandLineOps* characters, char* text);
 
 // Values of hive\keyPath, plus its subkeys when withSubkeys is set; 0 when the key
 // cannot be opened or queried.

@@ -32,6 +32,7 @@ void WriteShortcutLine(const AutorunWriter* writer, void* link, const char* shor
     if (!arguments) return;
     char* longTarget = LongPathOf(writer->system, target);
     char* text = longTarget ? ShortcutText(longTarget, arguments) : nullptr;
+    if (text) MaskFieldBars(writer->system->commandLine, text);
     char* targetDetails = longTarget ? DescribeFile(writer, longTarget) : nullptr;
     char* shortcutDetails = DescribeFile(writer, shortcutPath);
     char* details = JoinTexts({targetDetails, "|", shortcutDetails, "|", longTarget});

@@ -37,17 +37,33 @@ struct RowBatch {
     std::vector<std::string> applications;
 };
 
+// A device context of the list with the list's font, for measuring cell texts; dc is
+// null when there is none.
+struct ListTextDc {
+    explicit ListTextDc(HWND list) : list(list), dc(GetDC(list)) {
+        HFONT font = dc ? reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)) : nullptr;
+        if (font) oldFont = SelectObject(dc, font);
+    }
+    ~ListTextDc() {
+        if (!dc) return;
+        if (oldFont) SelectObject(dc, oldFont);
+        ReleaseDC(list, dc);
+    }
+    ListTextDc(const ListTextDc&) = delete;
+    ListTextDc& operator=(const ListTextDc&) = delete;
+
+    HWND list;
+    HDC dc;
+    HGDIOBJ oldFont = nullptr;
+};
+
 void AddRows(void* argument) {
     auto* batch = static_cast<RowBatch*>(argument);
     const ListViewRef list = ListOf(batch->list);
-    HDC dc = GetDC(batch->list);
-    HGDIOBJ oldFont = nullptr;
+    const ListTextDc measure(batch->list);
+    HDC dc = measure.dc;
     TEXTMETRICA metrics = {};
-    if (dc) {
-        HFONT font = reinterpret_cast<HFONT>(SendMessageW(batch->list, WM_GETFONT, 0, 0));
-        if (font) oldFont = SelectObject(dc, font);
-        GetTextMetricsA(dc, &metrics);
-    }
+    if (dc) GetTextMetricsA(dc, &metrics);
     // A cell is measured only when it could be wider than its column: a text of n bytes
     // is at most n widest characters wide.
     int widths[9];
@@ -69,10 +85,6 @@ void AddRows(void* argument) {
     }
     SendMessageW(batch->list, WM_SETREDRAW, TRUE, 0);
     list.RedrawItems(first, list.GetItemCount() - 1);
-    if (dc) {
-        if (oldFont) SelectObject(dc, oldFont);
-        ReleaseDC(batch->list, dc);
-    }
 }
 
 void DeleteRows(void* list) { ListOf(static_cast<HWND>(list)).DeleteAllItems(); }
@@ -102,8 +114,10 @@ struct HostUpdates {
 void UpdateHostCells(void* argument) {
     auto* updates = static_cast<HostUpdates*>(argument);
     const ListViewRef list = ListOf(updates->list);
+    // A name wider than its column widens it, as when the row was added.
+    const ListTextDc measure(updates->list);
     for (size_t i = 0; i < updates->rows.size(); ++i) {
-        SetListCellText(updates->list, updates->rows[i], updates->columns[i], updates->texts[i].c_str(), nullptr);
+        SetListCellText(updates->list, updates->rows[i], updates->columns[i], updates->texts[i].c_str(), measure.dc);
     }
     if (!updates->rows.empty()) list.RedrawItems(0, list.GetItemCount() - 1);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "autorun/autorun_scan.h"
+#include "autorun/collectors.h"
 #include "autorun/file_types.h"
 #include "autorun/startup_folder.h"
 #include "tests/autorun/autorun_fake.h"
@@ -39,6 +40,7 @@ void PlantEverywhere(FakeAutorun& f) {
     f.AddEntry(kLinked, false);
     f.AddLink(kStartup + "\\App.lnk", {"C:\\PROGRA~1\\APP\\APP.EXE", "-tray"});
     f.AddLink(kStartup + "\\Bare.lnk", {"C:\\PROGRA~1\\APP\\APP.EXE", ""});
+    f.AddLink(kStartup + "\\Pipe.lnk", {"C:\\PROGRA~1\\APP\\APP.EXE", "/c a|b"});
     f.AddLink(kStartup + "\\Gone.lnk", {"C:\\PROGRA~1\\GONE\\X.EXE", "-x"});
     f.AddLink(kStartup + "\\Panel.lnk", {"", "", true, false});
     f.AddLink(kStartup + "\\run.lnk.exe", {"", "", false});
@@ -89,8 +91,9 @@ TEST(AutorunScan, EveryEntryOncePlacesInOrderProgressAndStops) {
     const std::string bob = "C:\\Users\\Bob\\Start Menu\\Programs\\Startup\\bob.exe";
     const char* ntStartup = "%USERPROFILE%\\Start Menu\\Programs\\Startup";
     const struct { AutorunFamily family; const char* startup; Lines profiles; std::string userEntry; } cases[] = {
-        {kAutorunNtFamily, ntStartup, {"\\Profiles\\Admin", "%\\Users\\Bob"}, bob},
-        {kAutorunNt6Family, ntStartup, {"\\Profiles\\Admin", "%\\Users\\Bob"}, bob},
+        // A profile under the Windows folder is named by its path below it, any other by its whole path.
+        {kAutorunNtFamily, ntStartup, {"\\Profiles\\Admin", "%SystemDrive%\\Users\\Bob"}, bob},
+        {kAutorunNt6Family, ntStartup, {"\\Profiles\\Admin", "%SystemDrive%\\Users\\Bob"}, bob},
         {kAutorun9xFamily, "C:\\WINDOWS\\Profiles\\Ann\\Start Menu\\Programs\\StartUp", {"Bo"},
          "C:\\WINDOWS\\Profiles\\Bo\\Start Menu\\Programs\\StartUp\\bo.exe"},
         {kAutorun9xFamily, "", {"Current user"}, ""},  // the current user's startup value: none
@@ -143,6 +146,7 @@ TEST(AutorunScan, EveryEntryOncePlacesInOrderProgressAndStops) {
               "00004003|print\\command = C:\\Gone\\print.exe /p", "0000400a|txtfile2\\shell", "--------|"}, "HKEY_CLASSES_ROOT", true},
             {{"04004002|C:\\All\\Startup\\all.exe|" + Details("C:\\All\\Startup\\all.exe", "1a4"),
               shortcut(kLinked + " -tray", kLinked, "App.lnk"), shortcut(kLinked, kLinked, "Bare.lnk"),
+              shortcut(kLinked + " /c a!b", kLinked, "Pipe.lnk"),
               shortcut("C:\\PROGRA~1\\GONE\\X.EXE -x", "C:\\PROGRA~1\\GONE\\X.EXE", "Gone.lnk"),
               "04004002|C:\\All\\Startup\\run.lnk.exe|" + Details("C:\\All\\Startup\\run.lnk.exe"),
               "04004002|C:\\All\\Startup\\App.LNK|" + Details("C:\\All\\Startup\\App.LNK"), "00004002|C:\\All\\Startup\\sub",
@@ -151,8 +155,9 @@ TEST(AutorunScan, EveryEntryOncePlacesInOrderProgressAndStops) {
             {{"00004002|Flags = x.exe"}, "HKEY_LOCAL_MACHINE", true},
             {{"00004002|a32 = a32.exe"}, "HKEY_LOCAL_MACHINE (32-bit)", current},
             {{"04004002|1 = %SystemDrive%\\App\\up.exe /p|" + up}, "Explorer Run policies", current},
-            {{"0000400a|0001", "04004003|1 = ||C:\\App\\up.exe -x|" + up,
-              "04004003|2 = C:\\App\\lib.dll|DllInstall|-i|" + Details("C:\\App\\lib.dll")}, "RunOnceEx", current},
+            // A bar in a text would split the line into fields when read back: written as "!".
+            {{"0000400a|0001", "04004003|1 = !!C:\\App\\up.exe -x|" + up,
+              "04004003|2 = C:\\App\\lib.dll!DllInstall!-i|" + Details("C:\\App\\lib.dll")}, "RunOnceEx", current},
             {{"00004003|1 = C:\\Gone\\z.dll"}, "RunOnceEx", current},
             {{"04004002|Updater = %SystemDrive%\\App\\up.exe -q|" + up}, "Scheduled tasks", current},
             {{"04004002|Two = \"C:\\App\\up.exe\"|" + up, "00004002|Two = C:\\Gone\\g.exe a b"}, "Scheduled tasks", current},
@@ -211,6 +216,9 @@ TEST(AutorunParts, TypeGroupsWithCrcCollisionsAndLongPaths) {
     f.files.dbcs = true;
     f.Listing("C:", DirectoryEntry{"\x81\\Long", "\x81\\", true});  // a trail byte that is a backslash
     const AutorunSystem system = f.System();
+    char barred[] = "a|\x81|b";  // a bar, then a double-byte character whose trail byte is one
+    MaskFieldBars(system.commandLine, barred);
+    EXPECT_STREQ(barred, "a!\x81|b");
     const std::pair<std::string, std::string> paths[] = {
         {"c:\\progra~1\\app\\", "c:\\Program Files\\App\\"}, {"C:\\PROGRA~1\\\\APP", "C:\\Program Files\\"},
         {"C:\\", "C:\\"}, {"C:\\\x81\\", "C:\\\x81\\Long"}, {"\\\\server\\share\\x.exe", "\\\\server\\share\\x.exe"},

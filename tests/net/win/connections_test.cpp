@@ -1,8 +1,9 @@
 // The connection table routes under Wine: the older routes on sockets the test opens
 // (the TCP Ex call and the plain UDP table with the driver on 5.2, the plain tables on
-// 98, in second runs), and the owner-table calls against a table that grows. Rows, texts
-// and owners are tested natively, the owner tables on the test's sockets and the
-// connections dialog in korvane.exe's end-to-end run.
+// 98, in second runs), the owner-table calls against a table that grows, and a listing
+// whose host name comes after its row is shown. Rows, texts and owners are tested
+// natively, the owner tables on the test's sockets and the connections dialog in
+// korvane.exe's end-to-end run.
 #include <gtest/gtest.h>
 
 #include "tests/net/win/connections_windows.h"
@@ -10,6 +11,7 @@
 #include <cstring>
 
 #include "net/connection_rows.h"
+#include "net/win/connection_list.h"
 #include "net/win/connection_routes.h"
 #include "tests/support/probe_test_util.h"
 
@@ -127,6 +129,45 @@ TEST(ConnectionTables, OwnerTableRoutesAskAgainAsTheTableGrowsAndKeepTheOwners) 
         EXPECT_EQ(f.route(&probe, nullptr, &table, TRUE, GetProcessHeap(), 2, 2), f.error);
         EXPECT_EQ(table, nullptr);
     }
+}
+
+// One established row to a remote address, whose host name comes late.
+DWORD WINAPI OneRemoteRow(void** table, BOOL, HANDLE heap, DWORD) {
+    auto* block = static_cast<uint32_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, 4 + 20));
+    if (!block) return ERROR_NOT_ENOUGH_MEMORY;
+    const uint32_t row[] = {1, kTcpStateEstablished, 0x0100007F, 0x1900, 0x0302010A, 0xD204};
+    std::memcpy(block, row, sizeof row);
+    *table = block;
+    return 0;
+}
+constexpr char kLateHost[] = "a-rather-long-host-name-for-the-column.example.com";
+bool LateHostName(void*, const NetAddress&, char* out, size_t size) {
+    Sleep(200);  // after the row is shown, well before the listing's deadline
+    CopyText(out, size, kLateHost);
+    return true;
+}
+bool NoService(void*, uint16_t, char*, size_t) { return false; }
+
+// A host name that arrives after its row was shown widens its column, as any cell does.
+TEST(ConnectionList, LateHostNameWidensItsColumn) {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    SystemProbe probe;
+    probe.Teardown();
+    probe.allocateAndGetTcpTableFromStack = OneRemoteRow;
+    probe.getTcpConnectionTable = GetTcpTablePlain;
+    HWND list = CreateWindowW(WC_LISTVIEWW, L"", WS_POPUP | LVS_REPORT, 0, 0, 600, 200, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(list, nullptr);
+    for (int column = 8; column >= 0; --column) InsertListColumn(list, L"c", 0, column);
+    const NameServiceOps late = {nullptr, LateHostName, NoService};
+    ConnectionNames names(late, "host");
+    EXPECT_EQ(FillConnectionList(list, nullptr, &probe, names), 0u);
+    const auto rows = conntest::ListTexts(GetCurrentProcess(), list, 9);  // the headers, then the row
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1][4], std::wstring(kLateHost, kLateHost + sizeof kLateHost - 1));
+    EXPECT_GE(ListView_GetColumnWidth(list, 4),
+              SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(rows[1][4].c_str())));
+    DestroyWindow(list);
 }
 
 }  // namespace
