@@ -73,6 +73,21 @@ size_t ContentLength(const char* line, size_t length) {
     return end;
 }
 
+// The first field bar in [from, end). With lead bytes, the trail byte of a double-byte
+// character is never taken for one (in GBK, Shift-JIS and Big5 it can be "|"); the lead
+// bytes of these code pages are all above 0x7F, so ASCII bytes are not asked about.
+const char* FindBar(const char* from, const char* end, const LeadByteOps* leadBytes) {
+    if (!leadBytes || !leadBytes->isLeadByte) {
+        return static_cast<const char*>(std::memchr(from, '|', static_cast<size_t>(end - from)));
+    }
+    for (const char* c = from; c < end; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if (byte == '|') return c;
+        if (byte > 0x7F && c + 1 < end && leadBytes->isLeadByte(leadBytes->context, byte)) ++c;
+    }
+    return nullptr;
+}
+
 // The code of a record line whose content is end bytes long: false unless the line
 // starts with exactly eight hexadecimal digits and "|".
 bool CodeOfContent(const char* line, size_t end, uint32_t* code) {
@@ -140,7 +155,7 @@ void WriteReportLine(FILE* stream, uint32_t code, const char* text, const char* 
     }
 }
 
-int SplitReportLine(const char* line, size_t length, ReportLineParts* parts) {
+int SplitReportLine(const char* line, size_t length, ReportLineParts* parts, const LeadByteOps* leadBytes) {
     if (!parts) return 0;
     *parts = {nullptr, 0, nullptr, 0, 0, 0, nullptr, nullptr};
     if (!line) return 0;
@@ -157,10 +172,7 @@ int SplitReportLine(const char* line, size_t length, ReportLineParts* parts) {
     // Fields run from after the code's "|" to the content end; the last field may be
     // empty. Their count bounds each group, so its items array is allocated once.
     uint64_t fieldCount = 1;
-    for (const char* bar = line + kCodeDigits + 1;
-         (bar = static_cast<const char*>(std::memchr(bar, '|', static_cast<size_t>(line + end - bar))));
-         ++bar)
-        ++fieldCount;
+    for (const char* bar = line + kCodeDigits + 1; (bar = FindBar(bar, line + end, leadBytes)); ++bar) ++fieldCount;
     const uint64_t lastA = fieldCount < split ? fieldCount : split - 1;
     GroupBuilder groupA = {nullptr, static_cast<size_t>(lastA > skip ? lastA - skip : 0)};
     GroupBuilder groupB = {nullptr, static_cast<size_t>(fieldCount >= split ? fieldCount - split + 1 : 0)};
@@ -168,7 +180,7 @@ int SplitReportLine(const char* line, size_t length, ReportLineParts* parts) {
 
     size_t start = kCodeDigits + 1;
     for (uint64_t number = 1; ok; ++number) {
-        const auto* bar = static_cast<const char*>(std::memchr(line + start, '|', end - start));
+        const char* bar = FindBar(line + start, line + end, leadBytes);
         const size_t stop = bar ? static_cast<size_t>(bar - line) : end;
         const char* field = line + start;
         const size_t fieldLength = stop - start;

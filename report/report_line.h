@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "inspect/hash_table.h"
+#include "inspect/processes_names.h"
 
 // One group of fields of a parsed line, kept per tree item in the record table:
 // kind is the record type, items a heap array of count heap texts (null for an empty
@@ -139,8 +140,10 @@ struct ReportLineParts {
 
 // The parser without its text copies, for a line of at most length bytes ending as for
 // ParseReportLineBytes: 1 with *parts filled, 0 when the line is not a record line, 2 when
-// it is one but memory ran out. *parts is cleared on 0 and 2.
-int SplitReportLine(const char* line, size_t length, ReportLineParts* parts);
+// it is one but memory ran out. *parts is cleared on 0 and 2. leadBytes: those of the
+// code page the line's texts are in, so that the trail byte of a double-byte character
+// is never taken for a field bar; null (as for the other parsers) splits at every bar.
+int SplitReportLine(const char* line, size_t length, ReportLineParts* parts, const LeadByteOps* leadBytes = nullptr);
 
 // Frees a record returned by the parser (null is allowed).
 void FreeItemRecord(ItemRecord* record);

@@ -57,6 +57,7 @@ uint32_t ChildSlotHash(uint32_t parent, uint32_t textHash) {
 struct ReportPlacer {
     ReportTreeSink sink;
     HashTable* records;
+    LeadByteOps leadBytes;
     IdList* systemInfoIndex;  // stored under key 0 once the first system-information item exists
     uint32_t key;             // the last key given
     uint32_t cur;             // the current item (kRootKey before the first item)
@@ -243,7 +244,7 @@ bool PlaceParts(ReportPlacer& p, ReportLineParts& line) {
 
 }  // namespace
 
-ReportPlacer* CreateReportPlacer(const ReportTreeSink* sink, HashTable* records) {
+ReportPlacer* CreateReportPlacer(const ReportTreeSink* sink, HashTable* records, const LeadByteOps* leadBytes) {
     // The placer numbers the entries itself, so it stores them without a duplicate
     // search; a table that already holds entries could hold its keys.
     if (!sink || !sink->insertItem || !records || FirstEntry(records)) return nullptr;
@@ -251,6 +252,7 @@ ReportPlacer* CreateReportPlacer(const ReportTreeSink* sink, HashTable* records)
     if (!p) return nullptr;
     p->sink = *sink;
     p->records = records;
+    if (leadBytes) p->leadBytes = *leadBytes;
     if (!Reserve(reinterpret_cast<void**>(&p->items), &p->itemCapacity, 1, sizeof(PlacedItem), 1024)) {
         std::free(p);
         return nullptr;
@@ -262,7 +264,7 @@ ReportPlacer* CreateReportPlacer(const ReportTreeSink* sink, HashTable* records)
 int PlaceReportLine(ReportPlacer* placer, const char* line, size_t length) {
     if (!placer || placer->failed) return 1;
     ReportLineParts parts;
-    const int split = SplitReportLine(line, length, &parts);
+    const int split = SplitReportLine(line, length, &parts, &placer->leadBytes);
     if (split == 0) return 0;
     const bool placed = split == 1 && PlaceParts(*placer, parts);
     FreeItemRecord(parts.groupA);

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "inspect/hash_table.h"
+#include "inspect/processes_names.h"
 
 // The longest line read, without its line end. Longer lines are skipped whole; the
 // program's own lines stay far below it (a shortcut line holds two sets of file details
@@ -39,7 +40,10 @@ struct ReportPlacer;
 // records must be empty (null otherwise) with owner flag 0, and outlive the placer; it
 // owns everything stored in it. The index is an IdList (inspect/file_info.h) of kind
 // kRecordTypeSystemInfoIndex holding the keys of the type-7 items in ascending order.
-ReportPlacer* CreateReportPlacer(const ReportTreeSink* sink, HashTable* records);
+// leadBytes: those of the code page the report's texts are in (see SplitReportLine);
+// null for a single-byte one.
+ReportPlacer* CreateReportPlacer(const ReportTreeSink* sink, HashTable* records,
+                                 const LeadByteOps* leadBytes = nullptr);
 // Parses one line (length bytes, no line end needed) and places its items. Lines that are
 // not record lines are skipped. 0 placed or skipped; 1 out of memory or the sink stopped.
 // After 1 the placer accepts no further line (each answers 1).

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "inspect/win/snapshots_win.h"
 #include "jobs/win/worker_job.h"
 #include "report/report_loader.h"
 #include "report/win/tree_batch.h"
@@ -87,7 +88,7 @@ uint32_t LoadReport(WorkerJob* job, uint8_t resultingViewMode) {
 
     LoadState state = {file, progress, CreateTreeBatch(params->tree, progress), shift, 0, false};
     const ReportTreeSink sink = {&state, InsertItem};
-    ReportPlacer* placer = state.batch ? CreateReportPlacer(&sink, params->records) : nullptr;
+    ReportPlacer* placer = state.batch ? CreateReportPlacer(&sink, params->records, &SystemLeadByteOps()) : nullptr;
     if (placer) {
         const ReportReadOps ops = {&state, ReadChunk, ReportProgress};
         result = LoadReportLines(&ops, placer);

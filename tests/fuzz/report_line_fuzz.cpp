@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/support/lead_bytes.h"
+
 namespace {
 
 // The bytes of a group's items; empty fields must be null items.
@@ -47,6 +49,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char> exact(data, data + size);  // exactly the input bytes, so any read past them is caught
     exact.shrink_to_fit();
     ParseAndCheck(exact.data(), size, true, size);
+    // Split as in a double-byte code page: the text spans stay inside the line.
+    ReportLineParts parts;
+    if (SplitReportLine(exact.data(), size, &parts, &kGbk) == 1) {
+        const char* end = exact.data() + size;
+        if ((parts.text && parts.text + parts.textLength > end) ||
+            (parts.groupBText && parts.groupBText + parts.groupBTextLength > end)) {
+            std::abort();
+        }
+        GroupBytes(parts.groupA);
+        GroupBytes(parts.groupB);
+        FreeItemRecord(parts.groupA);
+        FreeItemRecord(parts.groupB);
+    }
     exact.push_back('\0');
     ParseAndCheck(exact.data(), std::strlen(exact.data()), false, size);
     return 0;

@@ -98,11 +98,11 @@ struct LoadOutcome {
     bool broken;
 };
 
-inline LoadOutcome Load(MemoryFile& file, RecordingSink& sink) {
+inline LoadOutcome Load(MemoryFile& file, RecordingSink& sink, const LeadByteOps* leadBytes = nullptr) {
     InstallApplicationTableHooks();
     HashTable* records = CreateTable(8, 0);
     const ReportTreeSink treeSink = {&sink, RecordingSink::Insert};
-    ReportPlacer* placer = CreateReportPlacer(&treeSink, records);
+    ReportPlacer* placer = CreateReportPlacer(&treeSink, records, leadBytes);
     const ReportReadOps ops = {&file, MemoryFile::Read, MemoryFile::Progress};
     const uint32_t result = LoadReportLines(&ops, placer);
     LoadOutcome out = {result, ReportPlacerItemCount(placer), sink.tree, "", file.lastConsumed, false};
@@ -113,10 +113,11 @@ inline LoadOutcome Load(MemoryFile& file, RecordingSink& sink) {
     return out;
 }
 
-inline LoadOutcome Load(const std::string& bytes, size_t maxRead = kReportReadChunk) {
+inline LoadOutcome Load(const std::string& bytes, size_t maxRead = kReportReadChunk,
+                        const LeadByteOps* leadBytes = nullptr) {
     MemoryFile file{bytes, maxRead};
     RecordingSink sink;
-    return Load(file, sink);
+    return Load(file, sink, leadBytes);
 }
 
 }  // namespace reportfake

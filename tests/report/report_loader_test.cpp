@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tests/report/report_load_fakes.h"
+#include "tests/support/lead_bytes.h"
 
 namespace {
 
@@ -77,6 +78,21 @@ TEST(LoadReportLines, PlacesItemsAsTheirCodesSay) {
                 EXPECT_EQ(out.consumed, bytes.size());
             }
         }
+    }
+}
+
+// Lines split by the report's lead bytes: a GBK character whose trail byte is "|" stays
+// whole in the item's text and its record, where a single-byte code page splits it.
+TEST(LoadReportLines, DoubleByteCharacterWhoseTrailByteIsABar) {
+    const struct { const LeadByteOps* leadBytes; const char *tree, *records; } rows[] = {
+        {&kGbk, "0/1 C:\\\x96|\\a.dll", "1:1/8"},
+        {nullptr, "0/1 C:\\\x96", "1:1/10"},
+    };
+    for (const auto& row : rows) {
+        const LoadOutcome out = Load(Module("C:\\\x96|\\a.dll"), kReportReadChunk, row.leadBytes);
+        EXPECT_FALSE(out.broken);
+        EXPECT_EQ(out.tree, row.tree);
+        EXPECT_EQ(out.records, row.records);
     }
 }
 
