@@ -148,10 +148,9 @@ uint32_t WriteProcessItem(WriteState* state, const ProcessItemCopy& process) {
 // The process section; false when stopped in a way that cancels the whole report.
 bool WriteProcessSection(WriteState* state) {
     if (state->progress) {
-        SendMessageW(state->progress, WM_SETTEXT, reinterpret_cast<WPARAM>(state->progress),
-                     reinterpret_cast<LPARAM>(L"正在保存活动的进程/模块信息……"));
-        SendMessageW(state->progress, ProgressSetPos, 0, 0);
-        SendMessageW(state->progress, ProgressSetStep, 1, 0);
+        // A new task: the paced step count starts again at 0 with the bar. The range
+        // follows once the section knows its size.
+        BeginProgressTask(state->progress, L"正在保存活动的进程/模块信息……", 0);
         if (IsStopRequested(&state->result)) return false;
     }
     WriteSectionHeader(state->stream, kProcessSectionLabel, kProcessColumnHeader);
@@ -199,10 +198,7 @@ bool WriteConnectionPart(WriteState* state, ConnectionKind kind, uint32_t filter
     if ((kind == kConnectionTcp6 || kind == kConnectionUdp6) && !state->probe->ipv6Tables) return true;
     if (state->progress) {
         const wchar_t* task = IsTcpKind(kind) ? L"正在加载活动的TCP连接信息……" : L"正在加载活动的UDP连接信息…… ";
-        SendMessageW(state->progress, WM_SETTEXT, reinterpret_cast<WPARAM>(state->progress),
-                     reinterpret_cast<LPARAM>(task));
-        SendMessageW(state->progress, ProgressSetPos, 0, 0);
-        SendMessageW(state->progress, ProgressSetStep, 1, 0);
+        BeginProgressTask(state->progress, task, 0);
         if (IsStopRequested(&state->result)) return false;
     }
     void* table = nullptr;
