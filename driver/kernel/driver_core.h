@@ -71,7 +71,8 @@ typedef struct KvKernelOps {
     /* Handle information class 16 into buffer: a status; INFO_LENGTH_MISMATCH when
      * the buffer is too small. *returned: bytes written (may stay 0). */
     int32_t (*queryHandles)(void* context, void* buffer, uint32_t size, uint32_t* returned);
-    /* Opens transport device which (KV_TRANSPORT_...): *device the device object,
+    /* Opens transport device which (KV_TRANSPORT_...): *device the named device
+     * object, the one its file objects carry (not a filter attached above it),
      * *reference what closeTransport releases. A status. */
     int32_t (*openTransport)(void* context, int which, void** device, void** reference);
     void (*closeTransport)(void* context, void* reference);

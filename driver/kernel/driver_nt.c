@@ -50,6 +50,10 @@ static int32_t KernelOpenTransport(void* context, int which, void** device, void
     (void)context;
     RtlInitUnicodeString(&name, kTransportNames[which]);
     status = IoGetDeviceObjectPointer(&name, 0x1F01FF, &file, &object);
+    /* The named device, which the file objects of the snapshot carry: the pointer the
+     * call answers is the top of the device's stack, a filter's device where one is
+     * attached. Without a file object (Wine) only that pointer is known. */
+    if (NT_SUCCESS(status) && file && file->DeviceObject) object = file->DeviceObject;
     *device = NT_SUCCESS(status) ? object : NULL;
     *reference = NT_SUCCESS(status) ? file : NULL;
     return status;
