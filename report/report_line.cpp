@@ -73,19 +73,36 @@ size_t ContentLength(const char* line, size_t length) {
     return end;
 }
 
+// The first byte above 0x7F in [c, limit), or limit; eight bytes at a time.
+const char* FirstHighByte(const char* c, const char* limit) {
+    for (uint64_t word; limit - c >= 8; c += 8) {
+        std::memcpy(&word, c, sizeof word);
+        if (word & 0x8080808080808080u) break;
+    }
+    while (c < limit && static_cast<unsigned char>(*c) <= 0x7F) ++c;
+    return c;
+}
+
+// FindBar with lead bytes. Only the bytes before a bar decide whether it is a trail
+// byte; a run without a byte above 0x7F is passed over whole.
+const char* FindBarAfterLeadBytes(const char* from, const char* end, const LeadByteOps* leadBytes) {
+    const char* bar = static_cast<const char*>(std::memchr(from, '|', static_cast<size_t>(end - from)));
+    for (const char* c = from; bar;) {
+        c = FirstHighByte(c, bar);
+        if (c == bar) return bar;
+        const auto byte = static_cast<unsigned char>(*c);
+        c += c + 1 < end && leadBytes->isLeadByte(leadBytes->context, byte) ? 2 : 1;
+        if (c > bar) bar = static_cast<const char*>(std::memchr(c, '|', static_cast<size_t>(end - c)));
+    }
+    return nullptr;
+}
+
 // The first field bar in [from, end). With lead bytes, the trail byte of a double-byte
 // character is never taken for one (in GBK, Shift-JIS and Big5 it can be "|"); the lead
 // bytes of these code pages are all above 0x7F, so ASCII bytes are not asked about.
 const char* FindBar(const char* from, const char* end, const LeadByteOps* leadBytes) {
-    if (!leadBytes || !leadBytes->isLeadByte) {
-        return static_cast<const char*>(std::memchr(from, '|', static_cast<size_t>(end - from)));
-    }
-    for (const char* c = from; c < end; ++c) {
-        const auto byte = static_cast<unsigned char>(*c);
-        if (byte == '|') return c;
-        if (byte > 0x7F && c + 1 < end && leadBytes->isLeadByte(leadBytes->context, byte)) ++c;
-    }
-    return nullptr;
+    if (leadBytes && leadBytes->isLeadByte) return FindBarAfterLeadBytes(from, end, leadBytes);
+    return static_cast<const char*>(std::memchr(from, '|', static_cast<size_t>(end - from)));
 }
 
 // The code of a record line whose content is end bytes long: false unless the line

@@ -43,13 +43,32 @@ void ParseAndCheck(const char* line, size_t length, bool bounded, size_t inputSi
     FreeItemRecord(b);
 }
 
+// A span of the line must be whole fields as a plain byte walk splits them in GBK: it
+// starts after a bar that no lead byte claims and ends at one, or at the content's end.
+void CheckWholeFields(const char* line, size_t size, const char* span, size_t spanLength) {
+    if (!span) return;
+    size_t end = size;
+    for (size_t i = 0; i < end; ++i) {
+        if (line[i] == '\n' || line[i] == '\0') end = i;
+    }
+    if (end > 0 && line[end - 1] == '\r') --end;
+    std::vector<bool> bar(end + 1, false);
+    bar[8] = true;  // the code's own bar
+    for (size_t i = 9; i < end; ++i) {
+        if (line[i] == '|') bar[i] = true;
+        else if (GbkLeadByte(nullptr, static_cast<unsigned char>(line[i])) && i + 1 < end) ++i;
+    }
+    const size_t from = static_cast<size_t>(span - line), to = from + spanLength;
+    if (from < 9 || !bar[from - 1] || to > end || (to < end && !bar[to])) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char> exact(data, data + size);  // exactly the input bytes, so any read past them is caught
     exact.shrink_to_fit();
     ParseAndCheck(exact.data(), size, true, size);
-    // Split as in a double-byte code page: the text spans stay inside the line.
+    // Split as in a double-byte code page: the text spans are whole fields of the line.
     ReportLineParts parts;
     if (SplitReportLine(exact.data(), size, &parts, &kGbk) == 1) {
         const char* end = exact.data() + size;
@@ -57,6 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (parts.groupBText && parts.groupBText + parts.groupBTextLength > end)) {
             std::abort();
         }
+        CheckWholeFields(exact.data(), size, parts.text, parts.textLength);
+        CheckWholeFields(exact.data(), size, parts.groupBText, parts.groupBTextLength);
         GroupBytes(parts.groupA);
         GroupBytes(parts.groupB);
         FreeItemRecord(parts.groupA);

@@ -125,6 +125,24 @@ TEST(ParseReportLine, BoundedBufferWithoutTerminatorAndFieldsOutOfRange) {
     std::free(text), std::free(groupBText), FreeItemRecord(a), FreeItemRecord(b);
 }
 
+// With GBK's lead bytes a bar that is the trail byte of a character stays in its field,
+// wherever the character falls in the parser's eight-byte steps; a byte above 0x7F that
+// leads no character, or a character before a real bar, does not hide that bar.
+TEST(SplitReportLine, TrailByteBarsStayInTheirFieldAtEveryOffset) {
+    const LeadByteOps gbk = {[](void*, unsigned char byte) { return byte >= 0x81 && byte <= 0xFE ? 1 : 0; }, nullptr};
+    const struct { std::string piece; size_t fieldLength; } rows[] = {
+        {"\x96|z", 3}, {"\x96\x41\x96|z", 5}, {"\x80|z", 1}, {"\x81\x81|z", 2}};
+    for (size_t pad = 0; pad < 18; ++pad) {
+        for (const auto& row : rows) {
+            const std::string field = std::string(pad, 'a') + row.piece, line = "04008012|MODULE|" + field + "|1";
+            ReportLineParts parts;
+            ASSERT_EQ(SplitReportLine(line.data(), line.size(), &parts, &gbk), 1);
+            EXPECT_EQ(std::string(parts.text, parts.textLength), field.substr(0, pad + row.fieldLength)) << pad;
+            FreeItemRecord(parts.groupA), FreeItemRecord(parts.groupB);
+        }
+    }
+}
+
 TEST(WriteReportLine, ExactBytes) {
     FILE* f = std::tmpfile();
     ASSERT_NE(f, nullptr);
