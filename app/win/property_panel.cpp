@@ -30,7 +30,7 @@ constexpr size_t kTextSize = 1024;
 // Which of the ten value fields (in kFieldEditIds order) show, the texts of the nine
 // labels 1049, 1042-1048, 1069 and the two groups 1050, 1051 (null: hidden), and
 // whether the list shows instead.
-struct PanelSpec {
+struct PanelLook {
     uint16_t shownFields;
     const wchar_t* labels[9];
     const wchar_t* groups[2];
@@ -41,7 +41,7 @@ const int kLabelIds[9] = {IDC_LABEL_1049, IDC_LABEL_1042, IDC_LABEL_1043, IDC_LA
                           IDC_LABEL_1046, IDC_LABEL_1047, IDC_LABEL_1048, IDC_LABEL_1069};
 const int kGroupIds[2] = {IDC_GROUP_GENERAL, IDC_GROUP_FILE};
 
-const PanelSpec kPanels[5] = {
+const PanelLook kPanels[5] = {
     {0x0FF,
      {L"进程 ID", L"版本", L"名称", L"名称", L"版本", L"大小", L"修改日期", L"Description", nullptr},
      {L"新产品属性", L"文件属性"},
@@ -95,21 +95,21 @@ void MainDialog::SetField(int id, const char* text) { SetDlgItemTextA(hwnd_, id,
 
 void MainDialog::ShowPanelLayout(int layout) {
     if (layout < 0 || layout > SystemPanel) layout = SystemPanel;
-    const PanelSpec& spec = kPanels[layout];
-    if (spec.list && recordList.IsVisible()) return;
-    for (int i = 0; i < 10; ++i) fieldEdits[i].Show((spec.shownFields >> i) & 1);
+    const PanelLook& look = kPanels[layout];
+    if (look.list && recordList.IsVisible()) return;
+    for (int i = 0; i < 10; ++i) fieldEdits[i].Show((look.shownFields >> i) & 1);
     for (int i = 0; i < 9; ++i) {
         HWND label = GetItem(kLabelIds[i]);
-        if (spec.labels[i]) SetWindowTextW(label, spec.labels[i]);
-        ShowWindow(label, spec.labels[i] ? SW_SHOW : SW_HIDE);
+        if (look.labels[i]) SetWindowTextW(label, look.labels[i]);
+        ShowWindow(label, look.labels[i] ? SW_SHOW : SW_HIDE);
     }
     for (int i = 0; i < 2; ++i) {
         HWND group = GetItem(kGroupIds[i]);
-        if (spec.groups[i]) SetWindowTextW(group, spec.groups[i]);
-        ShowWindow(group, spec.groups[i] ? SW_SHOW : SW_HIDE);
+        if (look.groups[i]) SetWindowTextW(group, look.groups[i]);
+        ShowWindow(group, look.groups[i] ? SW_SHOW : SW_HIDE);
     }
-    recordList.Show(spec.list);
-    ShowWindow(GetItem(IDC_LIST_CAPTION), spec.list ? SW_SHOW : SW_HIDE);
+    recordList.Show(look.list);
+    ShowWindow(GetItem(IDC_LIST_CAPTION), look.list ? SW_SHOW : SW_HIDE);
     recordList.ResetContent();
 }
 
