@@ -172,6 +172,14 @@ void WriteReportLine(FILE* stream, uint32_t code, const char* text, const char* 
     }
 }
 
+void WriteSectionHeader(FILE* stream, const char* label, const char* columns) {
+    WriteReportLine(stream, kCodeSectionHeading, label, nullptr, "");
+    WriteSeparatorLine(stream, 0, "");
+    WriteSeparatorLine(stream, 0, columns);
+    WriteSeparatorLine(stream, std::strlen(columns), "");
+    WriteSeparatorLine(stream, 0, "");
+}
+
 int SplitReportLine(const char* line, size_t length, ReportLineParts* parts, const LeadByteOps* leadBytes) {
     if (!parts) return 0;
     *parts = {nullptr, 0, nullptr, 0, 0, 0, nullptr, nullptr};

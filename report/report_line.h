@@ -110,6 +110,10 @@ void WriteReportLine(FILE* stream, uint32_t code, const char* text, const char* 
 // column header). Otherwise "--------|" + dashCount dashes + CR LF; text is ignored.
 void WriteSeparatorLine(FILE* stream, size_t dashCount, const char* text);
 
+// A section's opening: its heading line, an end-of-block line, the column header with
+// its dash underline, and another end-of-block line.
+void WriteSectionHeader(FILE* stream, const char* label, const char* columns);
+
 // Parses one record line. Returns 1 and fills the outputs when the line is a record
 // line, 0 otherwise (also when an argument is null or memory runs out); on 0 every
 // non-null output is null or 0. The line ends at its NUL, at the first LF, or at a CR

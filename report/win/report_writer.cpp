@@ -120,14 +120,6 @@ void WriteSystemLine(FILE* stream) {
     WriteSeparatorLine(stream, 0, "");
 }
 
-void WriteSectionHeader(FILE* stream, const char* label, const char* columns) {
-    WriteReportLine(stream, kCodeSectionHeading, label, nullptr, "");
-    WriteSeparatorLine(stream, 0, "");
-    WriteSeparatorLine(stream, 0, columns);
-    WriteSeparatorLine(stream, std::strlen(columns), "");
-    WriteSeparatorLine(stream, 0, "");
-}
-
 // One process of the live tree: written from the system while it runs, from what its
 // items remember once it has ended. Whether it has ended is decided before anything is
 // written, so a process is never written twice. 0, or 3 when stopped.

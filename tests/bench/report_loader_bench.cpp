@@ -29,16 +29,6 @@ std::string Details(unsigned instances, const std::string& path, unsigned n) {
     return text;
 }
 
-// A section that opens with its heading, an end-of-block line, the column header with its
-// underline, and another end-of-block line.
-void WriteSectionHeader(FILE* f, const char* label, const char* header) {
-    WriteReportLine(f, kCodeSectionHeading, label, nullptr, "");
-    WriteSeparatorLine(f, 0, "");
-    WriteSeparatorLine(f, 0, header);
-    WriteSeparatorLine(f, std::strlen(header), "");
-    WriteSeparatorLine(f, 0, "");
-}
-
 // One report as this program writes it: system information, six autorun groups of 12
 // entries and a shortcut, 40 processes of 25 modules each, 30 connections of 8 programs.
 void WriteOneReport(FILE* f, unsigned report) {
