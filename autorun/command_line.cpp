@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "inspect/processes_names.h"
+
 namespace {
 
 constexpr char kNativeRoot[] = "\\SystemRoot\\";
@@ -233,11 +235,9 @@ size_t CharacterSize(const CommandLineOps* ops, const char* s) {
 
 bool StartsWithNoCase(const char* text, const char* prefix, size_t length) {
     for (size_t i = 0; i < length; ++i) {
-        char a = text[i];
-        char b = prefix[i];
-        if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
-        if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
-        if (a != b) return false;  // also stops at the terminator of a shorter text
+        // A difference also stops at the terminator of a shorter text.
+        const auto a = static_cast<unsigned char>(text[i]), b = static_cast<unsigned char>(prefix[i]);
+        if (FoldAsciiUpper(a) != FoldAsciiUpper(b)) return false;
     }
     return true;
 }

@@ -75,16 +75,15 @@ bool ReadNode(const VersionBlock& block, size_t start, size_t limit, VersionNode
     return true;
 }
 
-char FoldAscii(unsigned c) {
-    return static_cast<char>((c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c);
-}
-
 bool KeyEquals(const VersionBlock& block, const VersionNode& node, const char* name, size_t length) {
     if (node.keyLength != length) return false;
     for (size_t i = 0; i < length; ++i) {
         const unsigned c = block.wide ? ReadU16(block.bytes + node.keyStart + 2 * i)
                                       : block.bytes[node.keyStart + i];
-        if (c > 0xFF || FoldAscii(c) != FoldAscii(static_cast<unsigned char>(name[i]))) return false;
+        if (c > 0xFF) return false;
+        if (FoldAsciiUpper(static_cast<unsigned char>(c)) != FoldAsciiUpper(static_cast<unsigned char>(name[i]))) {
+            return false;
+        }
     }
     return true;
 }

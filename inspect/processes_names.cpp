@@ -9,10 +9,7 @@ bool IsLead(const LeadByteOps& ops, char c) {
     return ops.isLeadByte != nullptr && ops.isLeadByte(ops.context, static_cast<unsigned char>(c)) != 0;
 }
 
-unsigned char FoldUpper(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
-}
+unsigned char FoldUpper(char c) { return FoldAsciiUpper(static_cast<unsigned char>(c)); }
 
 // True when the range equals the ASCII text without regard to ASCII case.
 bool EqualsNoCase(const char* text, size_t length, const char* ascii) {

@@ -15,6 +15,12 @@
 // Non-zero when byte is a lead byte of the ANSI code page; null: a single-byte code page.
 using LeadByteTest = int (*)(void* context, unsigned char byte);
 
+// The byte with a-z as A-Z, every other byte unchanged: the case folding of ASCII names,
+// which leaves bytes above 0x7F (double-byte characters) alone.
+inline unsigned char FoldAsciiUpper(unsigned char byte) {
+    return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
+}
+
 struct LeadByteOps {
     LeadByteTest isLeadByte;
     void* context;
