@@ -27,15 +27,20 @@ int ListedInSnapshot(SystemProbe* probe, uint32_t processId) {
 }  // namespace
 
 bool IsProcessRunning(SystemProbe* probe, uint32_t processId, DWORD queryAccess) {
-    const int listed = probe ? ListedInSnapshot(probe, processId) : -1;
-    if (listed == 0) return false;
+    // The exit code answers at the cost of one open; only when it is unknown is a whole
+    // process snapshot taken (the report and the search ask this for every process).
     HANDLE process = OpenProcess(queryAccess, FALSE, processId);
-    // Refused: it runs as long as it is listed; unlisted, the refusal tells.
-    if (!process) return listed == 1 || GetLastError() == ERROR_ACCESS_DENIED;
-    DWORD code = 0;
-    const bool ended = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
-    CloseHandle(process);
-    return !ended;
+    const bool opened = process != nullptr, refused = !opened && GetLastError() == ERROR_ACCESS_DENIED;
+    if (opened) {
+        DWORD code = 0;
+        const bool known = GetExitCodeProcess(process, &code) != FALSE;
+        CloseHandle(process);
+        if (known) return code == STILL_ACTIVE;
+    }
+    const int listed = probe ? ListedInSnapshot(probe, processId) : -1;
+    if (listed >= 0) return listed == 1;
+    // No snapshot: a process that opens, or refuses to, runs.
+    return opened || refused;
 }
 
 bool HasAdministratorRights() {

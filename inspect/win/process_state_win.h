@@ -14,11 +14,11 @@ struct SystemProbe;
 // grant where they refuse full rights (PROCESS_QUERY_LIMITED_INFORMATION).
 constexpr DWORD kLimitedQueryAccess = 0x1000;
 
-// False once the process is gone from a fresh process snapshot or its exit code is set;
-// true otherwise, also when it is listed but refuses to be opened even with
-// queryAccess (the exit code is then unknown). Without a snapshot (no probe, or one
-// without ToolHelp entry points) the exit code decides, and of a process that cannot
-// be opened, an access refusal says it runs. queryAccess is for tests.
+// False once the process's exit code is set or, where the code cannot be read, once
+// it is gone from a fresh process snapshot; true otherwise, also when it is listed but
+// refuses to be opened even with queryAccess. Without a snapshot (no probe, or one
+// without ToolHelp entry points) a process that opens, or refuses with an access
+// refusal, runs. queryAccess is for tests.
 bool IsProcessRunning(SystemProbe* probe, uint32_t processId, DWORD queryAccess = kLimitedQueryAccess);
 
 // Whether a process of the live tree has ended, for the tree's marks and the report:
